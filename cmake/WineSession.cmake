@@ -1,0 +1,34 @@
+# Every test that runs a Windows program needs the build tree's Wine session (tests/wine): a
+# CTest fixture starts it before the first such test and stops it after the last.
+set(WINE_STATE_DIR ${CMAKE_BINARY_DIR}/wine)
+set(WINE_SESSION ${CMAKE_SOURCE_DIR}/tests/wine/session.sh)
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/tests/wine/run.sh)
+
+add_test(NAME wine_session_start COMMAND ${WINE_SESSION} start ${WINE_STATE_DIR})
+add_test(NAME wine_session_stop COMMAND ${WINE_SESSION} stop ${WINE_STATE_DIR})
+set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine)
+
+# add_wine_test(NAME name COMMAND program args... [TIMEOUT seconds]): a test run inside the session.
+function(add_wine_test)
+    cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "COMMAND" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    add_test(NAME ${ARG_NAME} COMMAND ${WINE_RUN} ${WINE_STATE_DIR} ${ARG_COMMAND})
+    set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT ${ARG_TIMEOUT}
+                                                LABELS wine)
+endfunction()
+
+# add_session_test(NAME name COMMAND linux-program args...): a Linux program that drives Windows
+# programs in the session; it finds the session through LUMORADEX_WINE_STATE.
+function(add_session_test)
+    cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "COMMAND;LABELS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 600)
+    endif()
+    add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
+    set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT ${ARG_TIMEOUT}
+                                                LABELS "${ARG_LABELS}"
+                                                ENVIRONMENT "LUMORADEX_WINE_STATE=${WINE_STATE_DIR}")
+endfunction()

@@ -1,0 +1,57 @@
+#pragma once
+// The program's only window, Principal: it owns its controls and the page text, and runs the
+// handlers on the one user-interface thread.
+
+#include <windows.h>
+
+#include <string>
+
+#include "updater/main_window_items.h"
+
+namespace lumoradex {
+
+class Principal final : public MainWindowItems {
+public:
+    // Creates the window hidden, with every control at its creation state.
+    explicit Principal(HINSTANCE instance);
+    Principal(const Principal&) = delete;
+    Principal& operator=(const Principal&) = delete;
+    ~Principal() override;
+
+    // The load handler: the whole start-up.
+    void Load();
+
+    HWND Handle() const { return window_; }
+
+    std::string VLocale() const override;
+    void SetVLocale(const std::string& text) override;
+    std::string VSite() const override;
+    void SetVSite(const std::string& text) override;
+    std::string Message() const override;
+    void SetMessage(const std::string& text) override;
+    void SetMiseAJourVisible(bool visible) override;
+    void SetActionCaption(const std::string& caption) override;
+    void Show() override;
+    void MakeTopMost() override;
+    void Close() override;
+    bool IsClosed() const override;
+    void FlushMessages() override;
+    void RepaintNow() override;
+
+private:
+    static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void OnCreate();
+    void OnNcDestroy();
+
+    HINSTANCE instance_;
+    HWND window_ = nullptr;
+    HWND vLocale_ = nullptr;
+    HWND vSite_ = nullptr;
+    HWND message_ = nullptr;
+};
+
+// Runs the message loop until the window is gone; returns the exit code.
+int RunMessageLoop();
+
+} // namespace lumoradex

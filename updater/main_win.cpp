@@ -1,0 +1,17 @@
+#include <windows.h>
+
+#include "updater/Principal_win.h"
+
+// The program has no start-up of its own: it loads its only window, whose load handler does the
+// rest. A window still open when the handler returns is shown then.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // The updater runs beside downloaded files: libraries come from the system folder only.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+    lumoradex::Principal window(instance);
+    window.Load();
+    if (window.IsClosed())
+        return 0;
+    window.Show();
+    return lumoradex::RunMessageLoop();
+}
