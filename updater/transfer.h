@@ -1,0 +1,37 @@
+#pragma once
+// The transfer service of the window (Inet1): synchronous fetches of complete addresses, and a busy
+// flag. Implemented over WinINet in system/transfer_win.cpp; unit tests use fakes.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace lumoradex {
+
+// Receives a download's body as it arrives. Write throws when the bytes cannot be stored, which
+// fails the download.
+class DownloadSink {
+public:
+    virtual ~DownloadSink() = default;
+    virtual void Write(const std::byte* data, std::size_t size) = 0;
+    // Called between received chunks, so that the window keeps painting.
+    virtual void BetweenChunks() = 0;
+};
+
+enum class DownloadResult {
+    Complete, // a 2xx answer whose whole body reached the sink
+    Refused,  // the server answered with a status other than 2xx: its body is an error page
+    Failed,   // no usable answer: unreachable, time-out, reset, or a body cut short
+};
+
+class Transfer {
+public:
+    virtual ~Transfer() = default;
+    // The whole body of a 2xx answer as text; nothing when the fetch fails or the status is not 2xx.
+    virtual std::optional<std::string> FetchText(const std::string& url) = 0;
+    virtual DownloadResult Download(const std::string& url, DownloadSink& sink) = 0;
+    // True while a transfer is in progress; false once it is over.
+    virtual bool StillExecuting() const = 0;
+};
+
+} // namespace lumoradex
