@@ -138,24 +138,28 @@ def draw_text(pixels, text, top, colour):
 
 
 def inactive_button_picture():
+    # The live button (154 x 20) lies one pixel right of and below the picture's corner, and the
+    # picture reaches two rows below it: the face fills exactly the live button's place, so the
+    # margins stay white and nothing of the picture shows while the live button covers it.
     width, height = 155, 23
     pixels = blank(width, height)
+    left, top, right, bottom = 1, 1, width - 1, height - 3
     border = (178, 178, 178)
-    # The face: a soft grey gloss, paler above the middle, like a button that cannot be pressed.
-    for y in range(1, height - 1):
-        t = (y - 1) / (height - 3)
-        colour = mix((246, 246, 246), (232, 232, 232), t / 0.45) if t < 0.45 else mix((214, 214, 214), (232, 232, 232), (t - 0.45) / 0.55)
-        for x in range(1, width - 1):
+    for y in range(top + 1, bottom - 1):
+        t = (y - top - 1) / (bottom - top - 3)
+        if t < 0.45:
+            colour = mix((246, 246, 246), (232, 232, 232), t / 0.45)
+        else:
+            colour = mix((214, 214, 214), (232, 232, 232), (t - 0.45) / 0.55)
+        for x in range(left + 1, right - 1):
             pixels[y][x] = colour
-    for x in range(2, width - 2):
-        pixels[0][x] = border
-        pixels[height - 1][x] = border
-    for y in range(2, height - 2):
-        pixels[y][0] = border
-        pixels[y][width - 1] = border
-    for x, y in ((1, 1), (width - 2, 1), (1, height - 2), (width - 2, height - 2)):
-        pixels[y][x] = border
-    draw_text(pixels, "Mettre à jour", 8, (160, 160, 160))
+    for x in range(left + 1, right - 1):
+        pixels[top][x] = border
+        pixels[bottom - 1][x] = border
+    for y in range(top + 1, bottom - 1):
+        pixels[y][left] = border
+        pixels[y][right - 1] = border
+    draw_text(pixels, "Mettre à jour", top + 6, (160, 160, 160))
     return pixels
 
 
