@@ -1,0 +1,11 @@
+#pragma once
+// The application's standard installation: its folder and its executable there.
+
+#include <string_view>
+
+namespace lumoradex {
+
+inline constexpr std::string_view kInstallationFolder = "C:\\Program Files\\LumoradexV4";
+inline constexpr std::string_view kInstalledExecutable = "C:\\Program Files\\LumoradexV4\\Velmor.exe";
+
+} // namespace lumoradex

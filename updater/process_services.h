@@ -1,0 +1,25 @@
+#pragma once
+// What an update run asks of the system beyond files: closing the application, the beep, starting
+// the application, ending the program and waiting. Implemented over Win32 in
+// system/process_services_win.cpp; unit tests use a fake. Failures throw (see failure_rule.h).
+
+#include <string>
+
+namespace lumoradex {
+
+class ProcessServices {
+public:
+    virtual ~ProcessServices() = default;
+
+    // FermerFenetres: posts a close request to every top-level window whose whole title is the
+    // wanted one in any letter case; does not wait. Always true.
+    virtual bool FermerFenetres(const std::string& wantedTitle) = 0;
+    virtual void Beep() = 0;
+    // Starts a program from its command line with the given window show state, without waiting.
+    virtual void StartProgram(const std::string& commandLine, int showState) = 0;
+    // Ends the process at once, running no closing handler.
+    virtual void EndProgram() = 0;
+    virtual void Sleep(int milliseconds) = 0;
+};
+
+} // namespace lumoradex
