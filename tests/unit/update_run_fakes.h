@@ -1,0 +1,210 @@
+#pragma once
+// In-memory stand-ins for everything an update run touches: the window, the folders and their
+// files, the update server and the process. Each records what was done to it and can be told to fail.
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "updater/environment.h"
+#include "updater/failure_rule.h"
+#include "updater/installation_files.h"
+#include "updater/main_window_items.h"
+#include "updater/process_services.h"
+#include "updater/transfer.h"
+
+namespace lumoradex::update_fakes {
+
+class FakeWindow final : public MainWindowItems {
+public:
+    explicit FakeWindow(std::vector<std::string>& events) : events_(events) {}
+
+    std::string VLocale() const override { return vLocale; }
+    void SetVLocale(const std::string& text) override { vLocale = text; }
+    std::string VSite() const override { return vSite; }
+    void SetVSite(const std::string& text) override { vSite = text; }
+    std::string Message() const override { return message; }
+    void SetMessage(const std::string& text) override {
+        message = text;
+        events_.push_back("message " + text);
+    }
+    void SetMiseAJourVisible(bool visible) override {
+        miseAJourVisible = visible;
+        events_.push_back(visible ? "show MiseAJour" : "hide MiseAJour");
+    }
+    void SetActionCaption(const std::string& caption) override {
+        actionCaption = caption;
+        events_.push_back("caption " + caption);
+    }
+    void Show() override {}
+    void MakeTopMost() override {}
+    void Close() override { closed = true; }
+    bool IsClosed() const override { return closed; }
+    void FlushMessages() override { events_.push_back("flush"); }
+    void RepaintNow() override { ++repaints; }
+
+    std::string vLocale = "4.2.0";
+    std::string vSite = "4.2.1";
+    std::string message;
+    bool miseAJourVisible = true;
+    std::string actionCaption = "Me le rappeler plus tard";
+    bool closed = false;
+    int repaints = 0;
+
+private:
+    std::vector<std::string>& events_;
+};
+
+// The working folder holds bare names; the installation folder's files are held under full paths.
+class FakeDisk final : public Environment, public InstallationFiles {
+public:
+    std::map<std::string, std::string> files;
+    std::string commandLine = "interactive";
+    std::string currentFolder = "D:\\Lumoradex";
+    bool sameFolder = false;
+    // Failures to inject, by path.
+    std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength;
+    std::map<std::string, std::size_t> failWriteAfter; // bytes accepted before a write fails
+    std::map<std::string, int> inUseTimes;             // ReplaceWith reports the target in use this often
+    std::vector<std::string> replacements;             // "target <- source", in order
+    std::vector<std::pair<std::string, std::string>> sameFolderQueries;
+
+    std::string CommandLine() const override { return commandLine; }
+    bool OrdinaryFileExists(const std::string& path) const override { return files.contains(path); }
+    std::string CurrentFolder() const override { return currentFolder; }
+    void ChangeFolder(const std::string&) override {}
+    void ChangeDrive(const std::string&) override {}
+    std::string FileVersion(const std::string&) const override { return "0.0.0"; }
+
+    std::int64_t Length(const std::string& path) const override {
+        FailIf(failLength, path, "Length");
+        return static_cast<std::int64_t>(files.at(path).size());
+    }
+    void Delete(const std::string& path) override {
+        FailIf(failDelete, path, "Delete");
+        if (files.erase(path) == 0)
+            throw StepFailure("Delete", 2);
+    }
+    std::unique_ptr<FileWriter> Create(const std::string& path) override;
+    void Copy(const std::string& source, const std::string& destination) override {
+        FailIf(failCopy, destination, "Copy");
+        files[destination] = files.at(source);
+    }
+    ReplaceResult ReplaceWith(const std::string& target, const std::string& source) override {
+        FailIf(failReplace, target, "ReplaceWith");
+        if (auto inUse = inUseTimes.find(target); inUse != inUseTimes.end() && inUse->second > 0) {
+            --inUse->second;
+            return ReplaceResult::TargetInUse;
+        }
+        files[target] = files.at(source);
+        files.erase(source);
+        replacements.push_back(target + " <- " + source);
+        return ReplaceResult::Replaced;
+    }
+    bool SameFolder(const std::string& first, const std::string& second) const override {
+        const_cast<FakeDisk*>(this)->sameFolderQueries.emplace_back(first, second);
+        return sameFolder;
+    }
+
+private:
+    static void FailIf(const std::set<std::string>& failing, const std::string& path, const char* operation) {
+        if (failing.contains(path))
+            throw StepFailure(operation, 5);
+    }
+};
+
+class FakeWriter final : public FileWriter {
+public:
+    FakeWriter(FakeDisk& disk, std::string path) : disk_(disk), path_(std::move(path)) {}
+    void Write(const std::byte* data, std::size_t size) override {
+        std::string& content = disk_.files.at(path_);
+        if (auto limit = disk_.failWriteAfter.find(path_);
+            limit != disk_.failWriteAfter.end() && content.size() + size > limit->second) {
+            content.append(reinterpret_cast<const char*>(data), limit->second - content.size());
+            throw StepFailure("WriteFile", 112);
+        }
+        content.append(reinterpret_cast<const char*>(data), size);
+    }
+    void Commit() override {
+        if (disk_.failCommit.contains(path_))
+            throw StepFailure("FlushFileBuffers", 5);
+    }
+
+private:
+    FakeDisk& disk_;
+    std::string path_;
+};
+
+inline std::unique_ptr<FileWriter> FakeDisk::Create(const std::string& path) {
+    FailIf(failCreate, path, "Create");
+    files[path].clear();
+    return std::make_unique<FakeWriter>(*this, path);
+}
+
+// One answer of the update server; a failed answer may still deliver part of a body first.
+struct FakeAnswer {
+    DownloadResult result = DownloadResult::Complete;
+    std::string body;
+    std::size_t chunkSize = 64;
+};
+
+class FakeServer final : public Transfer {
+public:
+    explicit FakeServer(std::vector<std::string>& events) : events_(events) {}
+
+    std::map<std::string, FakeAnswer> answers; // by URL; any other URL fails
+    int busyPolls = 0; // StillExecuting reads true this many times after each download
+
+    std::optional<std::string> FetchText(const std::string&) override { return std::nullopt; }
+    DownloadResult Download(const std::string& url, DownloadSink& sink) override {
+        events_.push_back("download " + url);
+        busyLeft_ = busyPolls;
+        auto answer = answers.find(url);
+        if (answer == answers.end())
+            return DownloadResult::Failed;
+        const std::string& body = answer->second.body;
+        for (std::size_t at = 0; at < body.size(); at += answer->second.chunkSize) {
+            const std::string chunk = body.substr(at, answer->second.chunkSize);
+            sink.Write(reinterpret_cast<const std::byte*>(chunk.data()), chunk.size());
+            sink.BetweenChunks();
+        }
+        return answer->second.result;
+    }
+    bool StillExecuting() const override { return busyLeft_-- > 0; }
+
+private:
+    std::vector<std::string>& events_;
+    mutable int busyLeft_ = 0;
+};
+
+class FakeProcess final : public ProcessServices {
+public:
+    explicit FakeProcess(std::vector<std::string>& events) : events_(events) {}
+
+    int sleptMilliseconds = 0;
+    bool failStart = false;
+
+    bool FermerFenetres(const std::string& wantedTitle) override {
+        events_.push_back("FermerFenetres " + wantedTitle);
+        return true;
+    }
+    void Beep() override { events_.push_back("Beep"); }
+    void StartProgram(const std::string& commandLine, int showState) override {
+        events_.push_back("StartProgram " + commandLine + " " + std::to_string(showState));
+        if (failStart)
+            throw StepFailure("CreateProcess", 2);
+    }
+    void EndProgram() override { events_.push_back("EndProgram"); }
+    void Sleep(int milliseconds) override { sleptMilliseconds += milliseconds; }
+
+private:
+    std::vector<std::string>& events_;
+};
+
+} // namespace lumoradex::update_fakes

@@ -1,0 +1,418 @@
+#include "updater/update_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/unit/update_run_fakes.h"
+#include "updater/installation_folder.h"
+#include "updater/server_addresses.h"
+
+namespace lumoradex {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+using update_fakes::FakeAnswer;
+using update_fakes::FakeDisk;
+using update_fakes::FakeProcess;
+using update_fakes::FakeServer;
+using update_fakes::FakeWindow;
+
+const std::string kOk = "Téléchargements terminés, mise à jour OK";
+const std::string kFailed = "Téléchargements terminés, Echec de MAJ";
+
+std::string Progress(const std::string& name) { return "Veuillez patienter, téléchargement en cours (" + name + ")"; }
+std::string Installed(const std::string& name) { return std::string(kInstallationFolder) + "\\" + name; }
+
+// A body of the given size that tells which file and which release it is.
+std::string Body(const std::string& name, std::size_t size, char release = 'n') {
+    std::string body = release + name;
+    body.resize(size, release);
+    return body;
+}
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    UpdateRunTest() {
+        for (std::string_view name : kUpdateFileList) {
+            Publish(std::string(name), Body(std::string(name), 1000));
+            disk.files[std::string(name)] = Body(std::string(name), 900, 'o');
+        }
+    }
+
+    void Publish(const std::string& name, std::string body, DownloadResult result = DownloadResult::Complete) {
+        server.answers[DownloadUrl(name)] = FakeAnswer{result, std::move(body)};
+    }
+    void Unpublish(const std::string& name) { server.answers.erase(DownloadUrl(name)); }
+    void InstallElsewhere() {
+        disk.currentFolder = "D:\\Lumoradex";
+        disk.files[std::string(kInstalledExecutable)] = Body("Velmor.exe", 900, 'o');
+    }
+    void RunUpdate() { run.Run(); }
+
+    bool IsNew(const std::string& path) const {
+        return disk.files.contains(path) && disk.files.at(path)[0] == 'n' && disk.files.at(path).size() == 1000;
+    }
+    bool IsOld(const std::string& path) const {
+        return disk.files.contains(path) && disk.files.at(path)[0] == 'o';
+    }
+    std::vector<std::string> Temporaries() const {
+        std::vector<std::string> found;
+        for (const auto& [path, content] : disk.files)
+            if (path.starts_with("New") || path.find("\\New") != std::string::npos)
+                found.push_back(path);
+        return found;
+    }
+    std::vector<std::string> Downloads() const {
+        std::vector<std::string> found;
+        for (const std::string& event : events)
+            if (event.starts_with("download "))
+                found.push_back(event.substr(9));
+        return found;
+    }
+    std::vector<std::string> Since(const std::string& event) const {
+        auto at = std::find(events.begin(), events.end(), event);
+        return at == events.end() ? std::vector<std::string>{} : std::vector<std::string>(at, events.end());
+    }
+
+    std::vector<std::string> events;
+    FakeWindow window{events};
+    FakeDisk disk;
+    FakeServer server{events};
+    FakeProcess process{events};
+    // By default the re-check finds the versions equal, as after a good update.
+    std::function<void()> recheck = [this] { window.vLocale = window.vSite; };
+    UpdateRun run{{window, disk, server, disk, process}, [this] {
+                      events.push_back("recheck");
+                      recheck();
+                  }};
+};
+
+// --- a successful run -------------------------------------------------------------------------
+
+TEST_F(UpdateRunTest, InstallsTheSevenFilesInOrderAndReportsSuccess) {
+    RunUpdate();
+    std::vector<std::string> expected;
+    for (std::string_view name : kUpdateFileList)
+        expected.push_back(DownloadUrl(name));
+    EXPECT_EQ(Downloads(), expected);
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_TRUE(IsNew(std::string(name))) << name;
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
+    EXPECT_EQ(window.actionCaption, "Terminer");
+    EXPECT_FALSE(window.miseAJourVisible);
+    EXPECT_THAT(events, Not(Contains("Beep")));
+}
+
+TEST_F(UpdateRunTest, HidesTheButtonAndClosesTheApplicationBeforeDownloading) {
+    RunUpdate();
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[0], "hide MiseAJour");
+    EXPECT_EQ(events[1], "FermerFenetres Lumoradex");
+    EXPECT_EQ(events[2], "message " + Progress("Velmor.prm"));
+}
+
+TEST_F(UpdateRunTest, ShowsProgressAndFlushesOnceBeforeEachDownload) {
+    RunUpdate();
+    for (std::string_view name : kUpdateFileList) {
+        const std::vector<std::string> from = Since("message " + Progress(std::string(name)));
+        ASSERT_GE(from.size(), 3u) << name;
+        EXPECT_EQ(from[1], "flush");
+        EXPECT_EQ(from[2], "download " + DownloadUrl(name));
+    }
+    EXPECT_EQ(std::count(events.begin(), events.end(), "flush"), 7);
+}
+
+TEST_F(UpdateRunTest, ReplacesEachFileByRenamingItsCompleteTemporaryFile) {
+    RunUpdate();
+    EXPECT_THAT(disk.replacements, Contains("Velmor.exe <- NewVelmor.exe"));
+    EXPECT_EQ(disk.replacements.size(), 7u);
+}
+
+TEST_F(UpdateRunTest, StaleTemporaryFileIsRemovedBeforeTheDownload) {
+    disk.files["NewVelmor.exe"] = "stale half download";
+    RunUpdate();
+    EXPECT_TRUE(IsNew("Velmor.exe"));
+    EXPECT_FALSE(disk.files.contains("NewVelmor.exe"));
+    EXPECT_EQ(window.message, kOk);
+}
+
+TEST_F(UpdateRunTest, FileWithoutOldCopyIsInstalled) {
+    disk.files.erase("socle.mdb");
+    RunUpdate();
+    EXPECT_TRUE(IsNew("socle.mdb"));
+}
+
+TEST_F(UpdateRunTest, EmptyOldCopyIsReplacedWithoutTheRatioTest) {
+    disk.files["socle.mdb"] = "";
+    Publish("socle.mdb", Body("socle.mdb", 50000));
+    RunUpdate();
+    EXPECT_EQ(disk.files["socle.mdb"].size(), 50000u);
+}
+
+TEST_F(UpdateRunTest, RepaintsBetweenChunksAndWhileTheTransferIsBusy) {
+    server.busyPolls = 3;
+    RunUpdate();
+    // 1000 bytes in chunks of 64: 16 chunks per file, then three polls per file.
+    EXPECT_GE(window.repaints, 7 * (16 + 3));
+    EXPECT_EQ(process.sleptMilliseconds, 7 * 3 * 100);
+}
+
+TEST_F(UpdateRunTest, IdleTransferCostsNoWait) {
+    RunUpdate();
+    EXPECT_EQ(process.sleptMilliseconds, 0);
+}
+
+// --- rejections: the server leaves a file out; no failure ------------------------------------
+
+TEST_F(UpdateRunTest, RejectedDownloadsLeaveTheOldFilesAndReportSuccess) {
+    Publish("Velmor.prm", Body("404", 1024), DownloadResult::Refused); // a "not found" page of 1 KB
+    Publish("VelmorA.prm", Body("page", 200));                         // the error-page band
+    Publish("VelmorE.prm", Body("VelmorE.prm", 1800));                 // 2x the old size
+    Publish("MailLink.exe", "");                                       // empty body
+    Publish("XVelmor.mdb", Body("500", 5000), DownloadResult::Refused);
+    RunUpdate();
+    for (const char* name : {"Velmor.prm", "VelmorA.prm", "VelmorE.prm", "MailLink.exe", "XVelmor.mdb"})
+        EXPECT_TRUE(IsOld(name)) << name;
+    EXPECT_TRUE(IsNew("socle.mdb"));
+    EXPECT_TRUE(IsNew("Velmor.exe"));
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
+    EXPECT_THAT(events, Not(Contains("Beep")));
+}
+
+TEST_F(UpdateRunTest, EmptyDownloadWithoutOldCopyIsNotInstalled) {
+    disk.files.erase("MailLink.exe");
+    Publish("MailLink.exe", "");
+    RunUpdate();
+    EXPECT_FALSE(disk.files.contains("MailLink.exe"));
+    EXPECT_FALSE(disk.files.contains("NewMailLink.exe"));
+}
+
+TEST_F(UpdateRunTest, TemporaryFileThatCannotBeDeletedAfterARejectionIsNoFailure) {
+    Publish("VelmorA.prm", Body("page", 200));
+    disk.failDelete.insert("NewVelmorA.prm");
+    RunUpdate();
+    EXPECT_TRUE(IsOld("VelmorA.prm"));
+    EXPECT_TRUE(disk.files.contains("NewVelmorA.prm")); // the next run removes it first
+    EXPECT_EQ(window.message, kOk);
+}
+
+// --- failures: each ends its own file only, the run still re-checks, and reports failure -----
+
+class FailedFileTest : public UpdateRunTest {
+protected:
+    // What every failure in one file leaves for the rest of the run.
+    void ExpectOnlyThatFileFailed(const std::string& name) {
+        for (std::string_view other : kUpdateFileList) {
+            if (other != name) {
+                EXPECT_TRUE(IsNew(std::string(other))) << other;
+            }
+        }
+        EXPECT_THAT(events, Contains("recheck"));
+        EXPECT_THAT(Since("recheck"), ElementsAre("recheck", "Beep", "message " + kFailed, "caption Terminer"));
+        EXPECT_EQ(window.message, kFailed);
+    }
+};
+
+TEST_F(FailedFileTest, StaleTemporaryFileThatCannotBeDeleted) {
+    disk.files["NewVelmor.prm"] = "stale";
+    disk.failDelete.insert("NewVelmor.prm");
+    RunUpdate();
+    EXPECT_TRUE(IsOld("Velmor.prm"));
+    EXPECT_THAT(events, Not(Contains("message " + Progress("Velmor.prm"))));
+    EXPECT_THAT(Downloads(), Not(Contains(DownloadUrl("Velmor.prm"))));
+    ExpectOnlyThatFileFailed("Velmor.prm");
+}
+
+TEST_F(FailedFileTest, TransferThatFails) {
+    Unpublish("VelmorE.prm");
+    RunUpdate();
+    EXPECT_TRUE(IsOld("VelmorE.prm"));
+    EXPECT_FALSE(disk.files.contains("NewVelmorE.prm"));
+    // The file's progress message stays until the next file's.
+    EXPECT_EQ(Since("message " + Progress("VelmorE.prm"))[3], "message " + Progress("MailLink.exe"));
+    ExpectOnlyThatFileFailed("VelmorE.prm");
+}
+
+TEST_F(FailedFileTest, BodyCutShortRemovesThePartialTemporaryFile) {
+    Publish("XVelmor.mdb", Body("XVelmor.mdb", 600), DownloadResult::Failed); // 600 of 1000 bytes
+    RunUpdate();
+    EXPECT_TRUE(IsOld("XVelmor.mdb"));
+    EXPECT_FALSE(disk.files.contains("NewXVelmor.mdb"));
+    ExpectOnlyThatFileFailed("XVelmor.mdb");
+}
+
+TEST_F(FailedFileTest, TemporaryFileThatCannotBeCreated) {
+    disk.failCreate.insert("NewMailLink.exe");
+    RunUpdate();
+    EXPECT_TRUE(IsOld("MailLink.exe"));
+    EXPECT_FALSE(disk.files.contains("NewMailLink.exe"));
+    ExpectOnlyThatFileFailed("MailLink.exe");
+}
+
+TEST_F(FailedFileTest, TemporaryFileThatCannotBeWrittenWhole) {
+    disk.failWriteAfter["Newsocle.mdb"] = 300; // the disk fills up
+    RunUpdate();
+    EXPECT_TRUE(IsOld("socle.mdb"));
+    EXPECT_FALSE(disk.files.contains("Newsocle.mdb"));
+    ExpectOnlyThatFileFailed("socle.mdb");
+}
+
+TEST_F(FailedFileTest, TemporaryFileThatCannotBeFlushed) {
+    disk.failCommit.insert("NewVelmorA.prm");
+    RunUpdate();
+    EXPECT_TRUE(IsOld("VelmorA.prm"));
+    EXPECT_FALSE(disk.files.contains("NewVelmorA.prm"));
+    ExpectOnlyThatFileFailed("VelmorA.prm");
+}
+
+TEST_F(FailedFileTest, ReplacementThatFailsKeepsTheTemporaryFileForTheNextRun) {
+    disk.failReplace.insert("Velmor.prm");
+    RunUpdate();
+    EXPECT_TRUE(IsOld("Velmor.prm"));
+    EXPECT_TRUE(IsNew("NewVelmor.prm"));
+    ExpectOnlyThatFileFailed("Velmor.prm");
+}
+
+TEST_F(FailedFileTest, FileStillInUseAfterThirtySeconds) {
+    disk.inUseTimes["Velmor.prm"] = 1000;
+    RunUpdate();
+    EXPECT_TRUE(IsOld("Velmor.prm"));
+    EXPECT_TRUE(IsNew("NewVelmor.prm"));
+    EXPECT_EQ(process.sleptMilliseconds, 30000);
+    EXPECT_GE(window.repaints, 300);
+    ExpectOnlyThatFileFailed("Velmor.prm");
+}
+
+TEST_F(UpdateRunTest, FileInUseIsReplacedOnceTheApplicationHasClosed) {
+    disk.inUseTimes["Velmor.exe"] = 5;
+    RunUpdate();
+    EXPECT_TRUE(IsNew("Velmor.exe"));
+    EXPECT_FALSE(disk.files.contains("NewVelmor.exe"));
+    EXPECT_EQ(process.sleptMilliseconds, 500);
+    EXPECT_EQ(window.message, kOk);
+}
+
+TEST_F(UpdateRunTest, EveryFileFailingStillReachesTheRecheck) {
+    server.answers.clear();
+    RunUpdate();
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_TRUE(IsOld(std::string(name))) << name;
+    EXPECT_EQ(Downloads().size(), 7u);
+    EXPECT_THAT(Since("recheck"), ElementsAre("recheck", "Beep", "message " + kFailed, "caption Terminer"));
+}
+
+// --- the result test ---------------------------------------------------------------------------
+
+TEST_F(UpdateRunTest, RecheckStillFindingAnUpdateReportsFailureAfterOneBeep) {
+    recheck = [this] {
+        window.vLocale = "4.2.0";
+        window.vSite = "4.2.1";
+        window.miseAJourVisible = true; // the load handler offers the update again
+    };
+    RunUpdate();
+    EXPECT_THAT(Since("recheck"), ElementsAre("recheck", "Beep", "message " + kFailed, "caption Terminer"));
+    EXPECT_TRUE(window.miseAJourVisible);
+}
+
+TEST_F(UpdateRunTest, VersionsEqualAsNumbersReportSuccess) {
+    recheck = [this] {
+        window.vLocale = "4.2.0";
+        window.vSite = "4.2";
+    };
+    RunUpdate();
+    EXPECT_EQ(window.message, kOk);
+}
+
+// --- modes ---------------------------------------------------------------------------------------
+
+TEST_F(UpdateRunTest, InteractiveRunLeavesTheWindowOpen) {
+    RunUpdate();
+    EXPECT_THAT(events, Not(Contains("EndProgram")));
+    EXPECT_EQ(events.back(), "caption Terminer");
+}
+
+TEST_F(UpdateRunTest, AutomaticRunStartsTheApplicationMinimisedAndEnds) {
+    disk.commandLine = "";
+    recheck = [this] {
+        window.vLocale = window.vSite;
+        window.closed = true; // no update needed any more: the load handler closes the window
+    };
+    RunUpdate();
+    EXPECT_THAT(Since("caption Terminer"), ElementsAre("caption Terminer", "StartProgram Velmor.exe 2", "EndProgram"));
+}
+
+TEST_F(UpdateRunTest, AutomaticRunEndsEvenWhenItFailsAndTheApplicationCannotStart) {
+    disk.commandLine = "";
+    process.failStart = true;
+    server.answers.clear();
+    RunUpdate();
+    EXPECT_THAT(Since("message " + kFailed),
+                ElementsAre("message " + kFailed, "caption Terminer", "StartProgram Velmor.exe 2", "EndProgram"));
+}
+
+// --- the mirror copy in the installation folder -------------------------------------------------
+
+TEST_F(UpdateRunTest, WorkingElsewhereCopiesEveryInstalledFileIntoTheInstallation) {
+    InstallElsewhere();
+    disk.files[Installed("Velmor.prm")] = Body("Velmor.prm", 900, 'o');
+    Publish("VelmorE.prm", Body("page", 180)); // rejected: not copied either
+    RunUpdate();
+    for (std::string_view name : kUpdateFileList) {
+        if (name == "VelmorE.prm")
+            continue;
+        EXPECT_TRUE(IsNew(Installed(std::string(name)))) << name; // also those the installation lacked
+    }
+    EXPECT_FALSE(disk.files.contains(Installed("VelmorE.prm")));
+    EXPECT_THAT(disk.replacements, Contains(Installed("Velmor.exe") + " <- " + Installed("NewVelmor.exe")));
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
+    ASSERT_FALSE(disk.sameFolderQueries.empty());
+    EXPECT_EQ(disk.sameFolderQueries[0], std::make_pair(disk.currentFolder, std::string(kInstallationFolder)));
+}
+
+TEST_F(UpdateRunTest, WorkingInTheInstallationFolderMakesNoMirrorCopy) {
+    InstallElsewhere();
+    disk.sameFolder = true; // e.g. "c:\PROGRA~1\LUMORA~1\"
+    RunUpdate();
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_EQ(disk.files.contains(Installed(std::string(name))), name == "Velmor.exe") << name;
+    EXPECT_TRUE(IsOld(std::string(kInstalledExecutable)));
+    EXPECT_EQ(disk.replacements.size(), 7u);
+}
+
+TEST_F(UpdateRunTest, WithoutAnInstallationNoMirrorCopyIsMade) {
+    disk.currentFolder = "D:\\Lumoradex";
+    RunUpdate();
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_FALSE(disk.files.contains(Installed(std::string(name)))) << name;
+}
+
+TEST_F(FailedFileTest, MirrorCopyThatFailsLeavesTheInstallationCopyWhole) {
+    InstallElsewhere();
+    disk.files[Installed("XVelmor.mdb")] = Body("XVelmor.mdb", 900, 'o');
+    disk.failCopy.insert(Installed("NewXVelmor.mdb"));
+    RunUpdate();
+    EXPECT_TRUE(IsNew("XVelmor.mdb")); // installed in the working folder only
+    EXPECT_TRUE(IsOld(Installed("XVelmor.mdb")));
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    ExpectOnlyThatFileFailed("XVelmor.mdb");
+}
+
+TEST_F(FailedFileTest, MirrorTargetStillInUseRemovesTheMirrorTemporaryFile) {
+    InstallElsewhere();
+    disk.inUseTimes[std::string(kInstalledExecutable)] = 1000; // the application runs from there
+    RunUpdate();
+    EXPECT_TRUE(IsNew("Velmor.exe"));
+    EXPECT_TRUE(IsOld(std::string(kInstalledExecutable)));
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    ExpectOnlyThatFileFailed("Velmor.exe");
+}
+
+} // namespace
+} // namespace lumoradex

@@ -1,0 +1,197 @@
+#include "updater/update_run.h"
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "updater/download_decision.h"
+#include "updater/failure_rule.h"
+#include "updater/installation_folder.h"
+#include "updater/server_addresses.h"
+#include "updater/version_order.h"
+
+namespace lumoradex {
+namespace {
+
+constexpr char kApplicationTitle[] = "Lumoradex";
+constexpr char kTemporaryPrefix[] = "New";
+constexpr char kApplicationCommandLine[] = "Velmor.exe";
+constexpr int kShowMinimized = 2; // minimised, with the focus
+constexpr int kPollMilliseconds = 100;
+// The busy flag must fall once a transfer is over; the request time-out bounds the wait.
+constexpr int kMaxBusyPolls = 600;
+// The application takes a moment to close after the close request, seconds when it saves its state.
+constexpr int kMaxReplaceRetries = 300;
+
+constexpr char kResultOk[] = "Téléchargements terminés, mise à jour OK";
+constexpr char kResultFailed[] = "Téléchargements terminés, Echec de MAJ";
+constexpr char kFinishCaption[] = "Terminer";
+
+std::string ProgressMessage(const std::string& name) {
+    return "Veuillez patienter, téléchargement en cours (" + name + ")";
+}
+
+// Streams a body into the temporary file chunk by chunk, so that memory stays bounded whatever the
+// file's size, and keeps the window painted between chunks.
+class TemporaryFileSink final : public DownloadSink {
+public:
+    TemporaryFileSink(FileWriter& writer, MainWindowItems& window) : writer_(writer), window_(window) {}
+
+    void Write(const std::byte* data, std::size_t size) override {
+        writer_.Write(data, size);
+        written_ += static_cast<std::int64_t>(size);
+    }
+    void BetweenChunks() override { window_.RepaintNow(); }
+    std::int64_t Written() const { return written_; }
+
+private:
+    FileWriter& writer_;
+    MainWindowItems& window_;
+    std::int64_t written_ = 0;
+};
+
+} // namespace
+
+struct UpdateRun::Download {
+    DownloadResult result;
+    std::int64_t size;
+};
+
+UpdateRun::UpdateRun(UpdateServices services, std::function<void()> recheck)
+    : services_(services), recheck_(std::move(recheck)) {}
+
+// Every step runs under the handlers' failure rule; a failing branch test enters its branch.
+void UpdateRun::Run() {
+    SkipOnFailure([&] { services_.window.SetMiseAJourVisible(false); });
+    SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
+    bool anyFileFailed = false;
+    for (std::string_view name : kUpdateFileList)
+        anyFileFailed |= MettreAJourFichier(std::string(name)) == FileOutcome::Failed;
+    SkipOnFailure(recheck_);
+    ReportResult(anyFileFailed);
+    SkipOnFailure([&] { services_.window.SetActionCaption(kFinishCaption); });
+    if (HoldsUnlessFailed([&] { return services_.environment.CommandLine().empty(); })) {
+        SkipOnFailure([&] { services_.process.StartProgram(kApplicationCommandLine, kShowMinimized); });
+        SkipOnFailure([&] { services_.process.EndProgram(); });
+    }
+}
+
+// The first failing step ends the file; whatever it leaves behind is described where it fails.
+FileOutcome UpdateRun::MettreAJourFichier(const std::string& name) {
+    FileOutcome outcome = FileOutcome::Failed;
+    SkipOnFailure([&] { outcome = InstallFile(name); });
+    return outcome;
+}
+
+// A stale temporary file of an interrupted run is removed before anything else; if it cannot be,
+// the file is left alone. The new body replaces name only once it is wholly on the disk, by a
+// rename, so that name is never missing nor half-written, even if the updater is killed.
+FileOutcome UpdateRun::InstallFile(const std::string& name) {
+    const std::string temporary = kTemporaryPrefix + name;
+    if (services_.environment.OrdinaryFileExists(temporary))
+        services_.files.Delete(temporary);
+
+    services_.window.SetMessage(ProgressMessage(name));
+    services_.window.FlushMessages();
+
+    const Download download = DownloadToFile(name, temporary);
+    // An error status comes with the server's error page, never with the file: whatever its size
+    // (a 1 KB "not found" page would pass the size tests), it is no file of the application.
+    if (download.result == DownloadResult::Refused) {
+        Discard(temporary);
+        return FileOutcome::Rejected;
+    }
+    const std::int64_t oldSize =
+        services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
+    if (JudgeDownload(download.size, oldSize) != DownloadVerdict::Install) {
+        Discard(temporary);
+        return FileOutcome::Rejected;
+    }
+    // If the replacement fails, the temporary file stays; the next run removes it first.
+    ReplaceWhenFree(name, temporary);
+    if (MirrorWanted())
+        Mirror(name);
+    return FileOutcome::Installed;
+}
+
+// A transfer that fails or is cut short leaves a partial file: it is removed, and the failure ends
+// the file. A refused request still completes: its body is the server's error page.
+UpdateRun::Download UpdateRun::DownloadToFile(const std::string& name, const std::string& temporary) {
+    std::unique_ptr<FileWriter> writer = services_.files.Create(temporary);
+    TemporaryFileSink sink(*writer, services_.window);
+    DownloadResult result = DownloadResult::Failed;
+    SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(name), sink); });
+    WaitWhileTransferBusy();
+    const bool committed = result != DownloadResult::Failed && SkipOnFailure([&] { writer->Commit(); });
+    if (!committed) {
+        writer.reset();
+        Discard(temporary);
+        throw StepFailure("Download of " + name, 0);
+    }
+    return {result, sink.Written()};
+}
+
+// The flag is tested before the first sleep, so an idle transfer costs no delay.
+void UpdateRun::WaitWhileTransferBusy() {
+    for (int poll = 0; poll < kMaxBusyPolls && services_.transfer.StillExecuting(); ++poll) {
+        services_.process.Sleep(kPollMilliseconds);
+        services_.window.RepaintNow();
+    }
+}
+
+// A temporary file that cannot be deleted now is deleted by the next run before it downloads.
+void UpdateRun::Discard(const std::string& path) {
+    SkipOnFailure([&] { services_.files.Delete(path); });
+}
+
+// The close requests are only posted: while the application is still going, its files are in use.
+// A free file is replaced at once; one in use is tried again every 100 ms for up to 30 s.
+void UpdateRun::ReplaceWhenFree(const std::string& target, const std::string& source) {
+    for (int retry = 0; services_.files.ReplaceWith(target, source) == ReplaceResult::TargetInUse; ++retry) {
+        if (retry == kMaxReplaceRetries)
+            throw StepFailure("Replacement of " + target, 0);
+        services_.process.Sleep(kPollMilliseconds);
+        services_.window.RepaintNow();
+    }
+}
+
+// The installation folder gets a copy when the updater works elsewhere and an installation is
+// there. The folder is recognised by identity, not by its spelling: "c:\program files\lumoradexv4",
+// its short name or a trailing separator name it too, and a copy onto itself is pointless.
+bool UpdateRun::MirrorWanted() {
+    return !services_.files.SameFolder(services_.environment.CurrentFolder(), std::string(kInstallationFolder)) &&
+           services_.environment.OrdinaryFileExists(std::string(kInstalledExecutable));
+}
+
+// The copy goes beside its target first and is renamed over it, so the installed file is never
+// missing; a file the installation lacks is added. A copy left over by a failure is removed.
+void UpdateRun::Mirror(const std::string& name) {
+    const std::string folder = std::string(kInstallationFolder) + "\\";
+    const std::string target = folder + name;
+    const std::string temporary = folder + kTemporaryPrefix + name;
+    const bool mirrored = SkipOnFailure([&] {
+        services_.files.Copy(name, temporary);
+        ReplaceWhenFree(target, temporary);
+    });
+    if (!mirrored) {
+        Discard(temporary);
+        throw StepFailure("Mirror copy of " + name, 0);
+    }
+}
+
+// A run in which any file failed never reports success, even when the re-check finds the versions
+// equal: a file other than the executable may be missing its update. Rejections are no failures.
+void UpdateRun::ReportResult(bool anyFileFailed) {
+    const bool succeeded =
+        !anyFileFailed && HoldsUnlessFailed([&] {
+            return CompareVersions(services_.window.VSite(), services_.window.VLocale()) == 0;
+        });
+    if (succeeded) {
+        SkipOnFailure([&] { services_.window.SetMessage(kResultOk); });
+        return;
+    }
+    SkipOnFailure([&] { services_.process.Beep(); });
+    SkipOnFailure([&] { services_.window.SetMessage(kResultFailed); });
+}
+
+} // namespace lumoradex
