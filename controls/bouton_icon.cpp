@@ -1,0 +1,63 @@
+#include "controls/bouton_icon.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+
+#include "controls/text_length.h"
+
+namespace lumoradex {
+namespace {
+
+struct IconWord {
+    std::string_view caption;
+    std::string_view glyph;
+    Colour colour;
+};
+
+// In the symbol font "a" is a check mark and "r" a cross.
+constexpr std::array<IconWord, 6> kIconWords{{
+    {"Ok", "a", kIconGreen},
+    {"Synchroniser", "a", kIconGreen},
+    {"Valider", "a", kIconGreen},
+    {"Appliquer", "a", kIconGreen},
+    {"Annuler", "r", kIconRed},
+    {"Supprimer", "r", kIconRed},
+}};
+
+void ChooseGlyph(const std::string& caption, IconLabel& icon) {
+    icon.text.clear();
+    for (const auto& word : kIconWords) {
+        if (caption == word.caption) {
+            icon.text = word.glyph;
+            icon.foreColour = word.colour;
+            break;
+        }
+    }
+    if (caption.find("Nouve") != std::string::npos) {
+        icon.text = "2";
+        icon.foreColour = kIconBlue;
+    }
+}
+
+} // namespace
+
+void ChooseIcon(BoutonParts& parts) {
+    ChooseGlyph(parts.caption.text, parts.icon);
+    parts.icon.visible = IconShows(parts.width, CharacterCount(parts.caption.text));
+}
+
+// The product is a 32-bit signed integer: a caption long enough to leave that range (over 16.5
+// million characters) is wider than any control could be, so its icon never shows.
+bool IconShows(int width, std::size_t captionLength) {
+    constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
+    const std::int64_t product =
+        std::int64_t{130} * static_cast<std::int64_t>(std::min<std::size_t>(captionLength, kLimit));
+    if (product > kLimit)
+        return false;
+    return width > product && width > 1000;
+}
+
+} // namespace lumoradex
