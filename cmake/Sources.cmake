@@ -17,7 +17,7 @@ if(LUMORADEX_WIN32)
     add_library(lumoradex_win32 STATIC ${win32_sources})
     target_compile_definitions(lumoradex_win32 PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                       _WIN32_WINNT=0x0601)
-    target_link_libraries(lumoradex_win32 PUBLIC lumoradex_portable user32 gdi32 version wininet shell32 comctl32)
+    target_link_libraries(lumoradex_win32 PUBLIC lumoradex_portable user32 gdi32 shell32 comctl32)
 
     include(cmake/Resources.cmake)
     add_executable(MAJLumoradex WIN32 updater/main_win.cpp ${CMAKE_SOURCE_DIR}/updater/MAJLumoradex.rc)

@@ -1,6 +1,5 @@
 #include "updater/Principal_win.h"
 
-#include "system/command_line_win.h"
 #include "system/wide_text_win.h"
 
 namespace lumoradex {
@@ -55,10 +54,7 @@ Principal::~Principal() {
         DestroyWindow(window_);
 }
 
-void Principal::Load() {
-    if (!ArgumentText().empty())
-        Show();
-}
+void Principal::Load() { loadHandler_.Run(); }
 
 LRESULT CALLBACK Principal::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {

@@ -6,6 +6,9 @@
 
 #include <string>
 
+#include "system/environment_win.h"
+#include "system/transfer_win.h"
+#include "updater/load_handler.h"
 #include "updater/main_window_items.h"
 
 namespace lumoradex {
@@ -49,6 +52,10 @@ private:
     HWND vLocale_ = nullptr;
     HWND vSite_ = nullptr;
     HWND message_ = nullptr;
+
+    Win32Environment environment_;
+    WinInetTransfer transfer_; // Inet1
+    LoadHandler loadHandler_{*this, environment_, transfer_}; // keeps PageVersion between runs
 };
 
 // Runs the message loop until the window is gone; returns the exit code.
