@@ -101,8 +101,7 @@ FileOutcome UpdateRun::InstallFile(const std::string& name) {
         Discard(temporary);
         return FileOutcome::Rejected;
     }
-    const std::int64_t oldSize =
-        services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
+    const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
     if (JudgeDownload(download.size, oldSize) != DownloadVerdict::Install) {
         Discard(temporary);
         return FileOutcome::Rejected;
@@ -182,10 +181,9 @@ void UpdateRun::Mirror(const std::string& name) {
 // A run in which any file failed never reports success, even when the re-check finds the versions
 // equal: a file other than the executable may be missing its update. Rejections are no failures.
 void UpdateRun::ReportResult(bool anyFileFailed) {
-    const bool succeeded =
-        !anyFileFailed && HoldsUnlessFailed([&] {
-            return CompareVersions(services_.window.VSite(), services_.window.VLocale()) == 0;
-        });
+    const bool succeeded = !anyFileFailed && HoldsUnlessFailed([&] {
+        return CompareVersions(services_.window.VSite(), services_.window.VLocale()) == 0;
+    });
     if (succeeded) {
         SkipOnFailure([&] { services_.window.SetMessage(kResultOk); });
         return;

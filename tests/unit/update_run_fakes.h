@@ -159,7 +159,7 @@ public:
     explicit FakeServer(std::vector<std::string>& events) : events_(events) {}
 
     std::map<std::string, FakeAnswer> answers; // by URL; any other URL fails
-    int busyPolls = 0; // StillExecuting reads true this many times after each download
+    int busyPolls = 0;                         // StillExecuting reads true this many times after each download
 
     std::optional<std::string> FetchText(const std::string&) override { return std::nullopt; }
     DownloadResult Download(const std::string& url, DownloadSink& sink) override {

@@ -24,8 +24,12 @@ using update_fakes::FakeWindow;
 const std::string kOk = "Téléchargements terminés, mise à jour OK";
 const std::string kFailed = "Téléchargements terminés, Echec de MAJ";
 
-std::string Progress(const std::string& name) { return "Veuillez patienter, téléchargement en cours (" + name + ")"; }
-std::string Installed(const std::string& name) { return std::string(kInstallationFolder) + "\\" + name; }
+std::string Progress(const std::string& name) {
+    return "Veuillez patienter, téléchargement en cours (" + name + ")";
+}
+std::string Installed(const std::string& name) {
+    return std::string(kInstallationFolder) + "\\" + name;
+}
 
 // A body of the given size that tells which file and which release it is.
 std::string Body(const std::string& name, std::size_t size, char release = 'n') {
@@ -56,9 +60,7 @@ protected:
     bool IsNew(const std::string& path) const {
         return disk.files.contains(path) && disk.files.at(path)[0] == 'n' && disk.files.at(path).size() == 1000;
     }
-    bool IsOld(const std::string& path) const {
-        return disk.files.contains(path) && disk.files.at(path)[0] == 'o';
-    }
+    bool IsOld(const std::string& path) const { return disk.files.contains(path) && disk.files.at(path)[0] == 'o'; }
     std::vector<std::string> Temporaries() const {
         std::vector<std::string> found;
         for (const auto& [path, content] : disk.files)

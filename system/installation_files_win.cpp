@@ -1,0 +1,133 @@
+#include "system/installation_files_win.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+
+#include "system/unique_handle_win.h"
+#include "system/wide_text_win.h"
+#include "system/win32_error_win.h"
+
+namespace lumoradex {
+namespace {
+
+class Win32FileWriter final : public FileWriter {
+public:
+    explicit Win32FileWriter(UniqueFile file) : file_(std::move(file)) {}
+
+    void Write(const std::byte* data, std::size_t size) override {
+        while (size > 0) {
+            const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+            DWORD written = 0;
+            if (!WriteFile(file_.Get(), data, piece, &written, nullptr))
+                ThrowLastError("WriteFile");
+            data += written;
+            size -= written;
+        }
+    }
+
+    // The file is flushed before it may be renamed over an installed one: after a crash of the
+    // system the new name must not point at bytes that never reached the disk.
+    void Commit() override {
+        if (!FlushFileBuffers(file_.Get()))
+            ThrowLastError("FlushFileBuffers");
+        if (!CloseHandle(file_.Release()))
+            ThrowLastError("CloseHandle");
+    }
+
+private:
+    UniqueFile file_;
+};
+
+UniqueFile OpenForWriting(const std::string& path, DWORD disposition) {
+    UniqueFile file(
+        CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        ThrowLastError("CreateFileW");
+    return file;
+}
+
+// The other process may be a running executable: Windows and Wine refuse to delete or overwrite
+// it with "access denied", as they do for a read-only file or a folder, which never frees itself.
+bool TargetInUse(const std::string& target, DWORD code) {
+    if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
+        return true;
+    if (code != ERROR_ACCESS_DENIED)
+        return false;
+    const DWORD attributes = GetFileAttributesW(Widen(target).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+struct FolderIdentity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+    bool operator==(const FolderIdentity&) const = default;
+};
+
+// Nothing when the folder does not exist. A folder opens only with backup semantics; no access
+// right is needed to read its identity, and every sharing mode leaves it free for others.
+std::optional<FolderIdentity> IdentityOf(const std::string& folder) {
+    UniqueFile handle(CreateFileW(Widen(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+            return std::nullopt;
+        throw Win32Error("CreateFileW", code);
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle.Get(), &information))
+        ThrowLastError("GetFileInformationByHandle");
+    return FolderIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+}
+
+} // namespace
+
+std::int64_t Win32InstallationFiles::Length(const std::string& path) const {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &data))
+        ThrowLastError("GetFileAttributesExW");
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+void Win32InstallationFiles::Delete(const std::string& path) {
+    if (!DeleteFileW(Widen(path).c_str()))
+        ThrowLastError("DeleteFileW");
+}
+
+// Unshared while it is written, so no other program reads a half-written file.
+std::unique_ptr<FileWriter> Win32InstallationFiles::Create(const std::string& path) {
+    return std::make_unique<Win32FileWriter>(OpenForWriting(path, CREATE_ALWAYS));
+}
+
+void Win32InstallationFiles::Copy(const std::string& source, const std::string& destination) {
+    if (!CopyFileW(Widen(source).c_str(), Widen(destination).c_str(), FALSE))
+        ThrowLastError("CopyFileW");
+    UniqueFile copy = OpenForWriting(destination, OPEN_EXISTING);
+    if (!FlushFileBuffers(copy.Get()))
+        ThrowLastError("FlushFileBuffers");
+}
+
+// One rename within the folder replaces the target: there is no moment without it, and a write-
+// through rename is on the disk when the call returns.
+ReplaceResult Win32InstallationFiles::ReplaceWith(const std::string& target, const std::string& source) {
+    if (MoveFileExW(Widen(source).c_str(), Widen(target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return ReplaceResult::Replaced;
+    const DWORD code = GetLastError();
+    if (TargetInUse(target, code))
+        return ReplaceResult::TargetInUse;
+    throw Win32Error("MoveFileExW", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+}
+
+// Spellings differ (letter case, 8.3 short names, a trailing separator, another path to the same
+// place), identities do not: the volume's serial number and the folder's file index.
+bool Win32InstallationFiles::SameFolder(const std::string& first, const std::string& second) const {
+    const std::optional<FolderIdentity> one = IdentityOf(first);
+    const std::optional<FolderIdentity> other = IdentityOf(second);
+    return one && other && *one == *other;
+}
+
+} // namespace lumoradex

@@ -1,0 +1,19 @@
+#pragma once
+// The installation files of an update run over Win32: temporary files written unshared and flushed,
+// replacements by an atomic rename, folders recognised by identity. Failures throw Win32Error.
+
+#include "updater/installation_files.h"
+
+namespace lumoradex {
+
+class Win32InstallationFiles final : public InstallationFiles {
+public:
+    std::int64_t Length(const std::string& path) const override;
+    void Delete(const std::string& path) override;
+    std::unique_ptr<FileWriter> Create(const std::string& path) override;
+    void Copy(const std::string& source, const std::string& destination) override;
+    ReplaceResult ReplaceWith(const std::string& target, const std::string& source) override;
+    bool SameFolder(const std::string& first, const std::string& second) const override;
+};
+
+} // namespace lumoradex

@@ -1,0 +1,17 @@
+#pragma once
+// The process services of an update run over Win32.
+
+#include "updater/process_services.h"
+
+namespace lumoradex {
+
+class Win32ProcessServices final : public ProcessServices {
+public:
+    bool FermerFenetres(const std::string& wantedTitle) override;
+    void Beep() override;
+    void StartProgram(const std::string& commandLine, int showState) override;
+    void EndProgram() override;
+    void Sleep(int milliseconds) override;
+};
+
+} // namespace lumoradex

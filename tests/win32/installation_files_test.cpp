@@ -1,0 +1,173 @@
+#include "system/installation_files_win.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+#include "system/win32_error_win.h"
+#include "tests/win32/update_install_support.h"
+
+namespace lumoradex {
+namespace {
+
+using update_install_tests::FileExists;
+using update_install_tests::FixtureProcess;
+using update_install_tests::FixtureProgram;
+using update_install_tests::ReadFileText;
+using update_install_tests::TemporaryFolder;
+using update_install_tests::WriteFileText;
+
+void WriteText(FileWriter& writer, const std::string& text) {
+    writer.Write(reinterpret_cast<const std::byte*>(text.data()), text.size());
+}
+
+class InstallationFilesTest : public ::testing::Test {
+protected:
+    Win32InstallationFiles files;
+    TemporaryFolder folder;
+};
+
+// --- the temporary file -------------------------------------------------------------------------
+
+TEST_F(InstallationFilesTest, CreatedFileHoldsEveryChunkOnceCommitted) {
+    WriteFileText(folder / "NewVelmor.prm", "stale content that is longer");
+    auto writer = files.Create(folder / "NewVelmor.prm");
+    WriteText(*writer, "first ");
+    WriteText(*writer, "second");
+    writer->Commit();
+    EXPECT_EQ(ReadFileText(folder / "NewVelmor.prm"), "first second");
+    EXPECT_EQ(files.Length(folder / "NewVelmor.prm"), 12);
+}
+
+TEST_F(InstallationFilesTest, FileBeingWrittenIsNotSharedAndDroppedWriterLetsItGo) {
+    auto writer = files.Create(folder / "NewVelmor.prm");
+    WriteText(*writer, "partial");
+    EXPECT_THROW(files.Delete(folder / "NewVelmor.prm"), Win32Error);
+    writer.reset();
+    files.Delete(folder / "NewVelmor.prm");
+    EXPECT_FALSE(FileExists(folder / "NewVelmor.prm"));
+}
+
+TEST_F(InstallationFilesTest, CreateInAMissingFolderFails) {
+    EXPECT_THROW(files.Create(folder / "missing\\NewVelmor.prm"), Win32Error);
+}
+
+TEST_F(InstallationFilesTest, LengthBeyondFourGibibytes) {
+    const std::string path = folder / "XVelmor.mdb";
+    {
+        UniqueFile file(
+            CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file);
+        LARGE_INTEGER size;
+        size.QuadPart = 5LL * 1024 * 1024 * 1024 + 3; // sparse on the Linux side: no disk space needed
+        ASSERT_TRUE(SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(SetEndOfFile(file.Get()));
+    }
+    EXPECT_EQ(files.Length(path), 5LL * 1024 * 1024 * 1024 + 3);
+}
+
+TEST_F(InstallationFilesTest, MissingFileHasNoLengthAndCannotBeDeleted) {
+    EXPECT_THROW(files.Length(folder / "absent"), Win32Error);
+    EXPECT_THROW(files.Delete(folder / "absent"), Win32Error);
+}
+
+// --- the atomic replacement ------------------------------------------------------------------------
+
+TEST_F(InstallationFilesTest, ReplacementRenamesTheNewFileOverTheOldOne) {
+    WriteFileText(folder / "Velmor.prm", "old");
+    WriteFileText(folder / "NewVelmor.prm", "new");
+    EXPECT_EQ(files.ReplaceWith(folder / "Velmor.prm", folder / "NewVelmor.prm"), ReplaceResult::Replaced);
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "new");
+    EXPECT_FALSE(FileExists(folder / "NewVelmor.prm"));
+}
+
+TEST_F(InstallationFilesTest, ReplacementInstallsAFileThatWasMissing) {
+    WriteFileText(folder / "NewMailLink.exe", "new");
+    EXPECT_EQ(files.ReplaceWith(folder / "MailLink.exe", folder / "NewMailLink.exe"), ReplaceResult::Replaced);
+    EXPECT_EQ(ReadFileText(folder / "MailLink.exe"), "new");
+}
+
+TEST_F(InstallationFilesTest, TargetHeldWithoutSharingIsInUseAndStaysWhole) {
+    WriteFileText(folder / "Velmor.prm", "old");
+    WriteFileText(folder / "NewVelmor.prm", "new");
+    FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"", L"60000 \"" + Widen(folder / "Velmor.prm") + L"\"");
+    EXPECT_EQ(files.ReplaceWith(folder / "Velmor.prm", folder / "NewVelmor.prm"), ReplaceResult::TargetInUse);
+    holder.End();
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "old");
+    EXPECT_EQ(ReadFileText(folder / "NewVelmor.prm"), "new"); // kept for a retry or the next run
+}
+
+TEST_F(InstallationFilesTest, RunningExecutableIsInUseUntilItEnds) {
+    const std::string running = folder / "Velmor.exe";
+    ASSERT_TRUE(CopyFileW(FixtureProgram(L"file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
+    const std::string old = ReadFileText(running);
+    WriteFileText(folder / "NewVelmor.exe", "new executable");
+    FixtureProcess application(Widen(running), L"", L"1500");
+    EXPECT_EQ(files.ReplaceWith(running, folder / "NewVelmor.exe"), ReplaceResult::TargetInUse);
+    EXPECT_EQ(ReadFileText(running), old);
+    EXPECT_EQ(ReadFileText(folder / "NewVelmor.exe"), "new executable");
+
+    ASSERT_TRUE(application.WaitForExit(10000));
+    EXPECT_EQ(files.ReplaceWith(running, folder / "NewVelmor.exe"), ReplaceResult::Replaced);
+    EXPECT_EQ(ReadFileText(running), "new executable");
+}
+
+TEST_F(InstallationFilesTest, FolderInTheWayFailsAtOnceInsteadOfCountingAsInUse) {
+    ASSERT_TRUE(CreateDirectoryW(Widen(folder / "Velmor.prm").c_str(), nullptr));
+    WriteFileText(folder / "NewVelmor.prm", "new");
+    EXPECT_THROW(files.ReplaceWith(folder / "Velmor.prm", folder / "NewVelmor.prm"), Win32Error);
+    EXPECT_EQ(ReadFileText(folder / "NewVelmor.prm"), "new");
+}
+
+TEST_F(InstallationFilesTest, MissingSourceFails) {
+    WriteFileText(folder / "Velmor.prm", "old");
+    EXPECT_THROW(files.ReplaceWith(folder / "Velmor.prm", folder / "NewVelmor.prm"), Win32Error);
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "old");
+}
+
+// --- the mirror copy's copy ---------------------------------------------------------------------------
+
+TEST_F(InstallationFilesTest, CopyReplacesAnExistingDestination) {
+    WriteFileText(folder / "socle.mdb", "new");
+    WriteFileText(folder / "Newsocle.mdb", "older leftover");
+    files.Copy(folder / "socle.mdb", folder / "Newsocle.mdb");
+    EXPECT_EQ(ReadFileText(folder / "Newsocle.mdb"), "new");
+    EXPECT_EQ(ReadFileText(folder / "socle.mdb"), "new");
+}
+
+TEST_F(InstallationFilesTest, CopyOntoAHeldDestinationFails) {
+    WriteFileText(folder / "socle.mdb", "new");
+    WriteFileText(folder / "Newsocle.mdb", "held");
+    FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"",
+                          L"60000 \"" + Widen(folder / "Newsocle.mdb") + L"\"");
+    EXPECT_THROW(files.Copy(folder / "socle.mdb", folder / "Newsocle.mdb"), Win32Error);
+}
+
+// --- recognising the same folder ------------------------------------------------------------------------
+
+TEST_F(InstallationFilesTest, SameFolderWhateverItsSpelling) {
+    const std::string path = folder.Path();
+    std::string upper = path;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    wchar_t shortPath[MAX_PATH];
+    ASSERT_GT(GetShortPathNameW(folder.Wide().c_str(), shortPath, MAX_PATH), 0u);
+    ASSERT_NE(Narrow(shortPath), path); // the folder's long name has a distinct short one
+
+    EXPECT_TRUE(files.SameFolder(path, path));
+    EXPECT_TRUE(files.SameFolder(upper, path));
+    EXPECT_TRUE(files.SameFolder(path + "\\", path));
+    EXPECT_TRUE(files.SameFolder(Narrow(shortPath), path));
+    EXPECT_TRUE(files.SameFolder(path, Narrow(shortPath) + "\\"));
+}
+
+TEST_F(InstallationFilesTest, OtherOrMissingFolderIsNotTheSame) {
+    const std::string inner = folder / "LumoradexV4";
+    ASSERT_TRUE(CreateDirectoryW(Widen(inner).c_str(), nullptr));
+    EXPECT_FALSE(files.SameFolder(folder.Path(), inner));
+    EXPECT_FALSE(files.SameFolder(folder / "absent", inner));
+    EXPECT_FALSE(files.SameFolder(folder / "absent", folder / "absent"));
+}
+
+} // namespace
+} // namespace lumoradex
