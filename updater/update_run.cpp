@@ -114,7 +114,7 @@ FileOutcome UpdateRun::InstallFile(const std::string& name) {
 }
 
 // A transfer that fails or is cut short leaves a partial file: it is removed, and the failure ends
-// the file. A refused request still completes: its body is the server's error page.
+// the file. A refused request is no failure: the server has answered, leaving the file out.
 UpdateRun::Download UpdateRun::DownloadToFile(const std::string& name, const std::string& temporary) {
     std::unique_ptr<FileWriter> writer = services_.files.Create(temporary);
     TemporaryFileSink sink(*writer, services_.window);
