@@ -22,11 +22,12 @@ fixtures=$root/build/win32/fixtures
 server=$root/build/native/tests/e2e/lumoradex-test-server
 mkdir -p "$output"
 
+user_display=${DISPLAY:-}
 tests/wine/session.sh start "$state" >/dev/null
 eval "$(tests/wine/session.sh env "$state")"
 headless=1
-if [ -n "${DEMO_DISPLAY:-}" ]; then
-    export DISPLAY=$DEMO_DISPLAY
+if [ -n "$user_display" ]; then
+    export DISPLAY=$user_display
     headless=0
 fi
 
@@ -69,7 +70,7 @@ wait_for_message() { # text
 screenshot() { # file
     local window
     window=$(xdotool search --name '^Mise à jour de Lumoradex$' | head -n 1)
-    import -window "$window" "$1"
+    /usr/bin/import -window "$window" "$1"
     echo "screenshot: $1"
 }
 
@@ -87,9 +88,11 @@ fi
 wait_for_message "Des mises à jour sont disponibles"
 sleep 1
 screenshot "$output/offer.png"
-window=$(xdotool search --name '^Mise à jour de Lumoradex$' | head -n 1)
 # "Mettre à jour" lies at (221, 108) in the client area, 154 x 20 pixels.
-xdotool mousemove --window "$window" 298 118 click 1
+client=$(inspector | grep '^window' | tr '\t' '\n')
+client_left=$(echo "$client" | sed -n 's/^client_left=//p')
+client_top=$(echo "$client" | sed -n 's/^client_top=//p')
+xdotool mousemove $((client_left + 298)) $((client_top + 118)) click 1
 wait_for_message "Téléchargements terminés"
 sleep 1
 screenshot "$output/result.png"
