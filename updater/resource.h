@@ -12,3 +12,7 @@
 #define IDB_BOUTON_GAUCHE 206
 #define IDB_BOUTON_DROITE 207
 #define IDC_BOUTON_MAIN 208
+
+// The main window's two pictures.
+#define IDB_PACKAGE 101
+#define IDB_INACTIVE_BUTTON 102
