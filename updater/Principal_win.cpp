@@ -1,6 +1,10 @@
 #include "updater/Principal_win.h"
 
+#include <algorithm>
+
+#include "controls/BoutonLMX_win.h"
 #include "system/wide_text_win.h"
+#include "updater/failure_rule.h"
 
 namespace lumoradex {
 namespace {
@@ -9,6 +13,7 @@ constexpr wchar_t kClassName[] = L"MAJLumoradex.Principal";
 constexpr wchar_t kTitle[] = L"Mise à jour de Lumoradex";
 constexpr int kClientWidth = 381;
 constexpr int kClientHeight = 157;
+constexpr int kFirstButtonId = 100; // plus the PrincipalButton
 
 void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
     WNDCLASSEXW windowClass{};
@@ -73,6 +78,9 @@ LRESULT Principal::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
         OnCreate();
         return 0;
+    case WM_COMMAND:
+        OnCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+        return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -87,7 +95,46 @@ void Principal::OnCreate() {
     vLocale_ = CreateEdit(window_, instance_, L"0.0.0", 327, 12, 48, 19);
     vSite_ = CreateEdit(window_, instance_, L"0.0.0", 327, 34, 48, 19);
     message_ = CreateEdit(window_, instance_, L"", 90, 64, 285, 13);
+    CreateButtons();
 }
+
+// Each button is restored from its property set in the saved layout, then sized at its place. A
+// button that cannot be created is left out; the window works on without it.
+void Principal::CreateButtons() {
+    for (const auto& saved : SavedButtons()) {
+        const auto index = static_cast<size_t>(saved.button);
+        const RECT place{saved.left, saved.top, saved.left + saved.width, saved.top + saved.height};
+        SkipOnFailure([&] {
+            buttons_[index] = CreateBoutonLMX(window_, kFirstButtonId + static_cast<int>(index), place,
+                                              saved.properties);
+        });
+    }
+}
+
+// The buttons raise Click as WM_COMMAND; Mousemouve is raised too, but nothing here listens to it.
+// A Click handler runs under the failure rule of its own: no exception leaves the window procedure.
+void Principal::OnCommand(HWND control, WORD code) {
+    const auto found = std::find(buttons_.begin(), buttons_.end(), control);
+    if (code != kBoutonClick || control == nullptr || found == buttons_.end())
+        return;
+    SkipOnFailure([&] {
+        switch (static_cast<PrincipalButton>(found - buttons_.begin())) {
+        case PrincipalButton::BoutonLM1:
+            OnBoutonLM1Click();
+            break;
+        case PrincipalButton::MiseAJour:
+            OnMiseAJourClick();
+            break;
+        case PrincipalButton::Action:
+            OnActionClick();
+            break;
+        }
+    });
+}
+
+void Principal::OnBoutonLM1Click() {}
+void Principal::OnMiseAJourClick() {}
+void Principal::OnActionClick() {}
 
 void Principal::OnNcDestroy() {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
@@ -101,8 +148,10 @@ void Principal::SetVSite(const std::string& text) { SetText(vSite_, text); }
 std::string Principal::Message() const { return WindowText(message_); }
 void Principal::SetMessage(const std::string& text) { SetText(message_, text); }
 
-void Principal::SetMiseAJourVisible(bool) {}
-void Principal::SetActionCaption(const std::string&) {}
+void Principal::SetMiseAJourVisible(bool visible) {
+    ShowWindow(Button(PrincipalButton::MiseAJour), visible ? SW_SHOWNA : SW_HIDE);
+}
+void Principal::SetActionCaption(const std::string& caption) { SetText(Button(PrincipalButton::Action), caption); }
 
 void Principal::Show() { ShowWindow(window_, SW_SHOW); }
 

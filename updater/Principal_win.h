@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include <array>
 #include <string>
 
 #include "system/environment_win.h"
 #include "system/transfer_win.h"
 #include "updater/load_handler.h"
 #include "updater/main_window_items.h"
+#include "updater/principal_buttons.h"
 
 namespace lumoradex {
 
@@ -46,12 +48,21 @@ private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate();
     void OnNcDestroy();
+    void CreateButtons();
+    void OnCommand(HWND control, WORD code);
+    HWND Button(PrincipalButton button) const { return buttons_[static_cast<size_t>(button)]; }
+
+    // Click handlers of the three buttons.
+    void OnBoutonLM1Click();
+    void OnMiseAJourClick();
+    void OnActionClick();
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
     HWND vLocale_ = nullptr;
     HWND vSite_ = nullptr;
     HWND message_ = nullptr;
+    std::array<HWND, 3> buttons_{}; // by PrincipalButton
 
     Win32Environment environment_;
     WinInetTransfer transfer_; // Inet1

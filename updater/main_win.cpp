@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "controls/BoutonLMX_win.h"
 #include "updater/Principal_win.h"
 
 // The program has no start-up of its own: it loads its only window, whose load handler does the
@@ -7,6 +8,8 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     // The updater runs beside downloaded files: libraries come from the system folder only.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+    lumoradex::RegisterBoutonLMX(instance);
 
     lumoradex::Principal window(instance);
     window.Load();
