@@ -20,15 +20,23 @@ function(add_wine_test)
                                                 LABELS wine)
 endfunction()
 
-# add_session_test(NAME name COMMAND linux-program args...): a Linux program that drives Windows
-# programs in the session; it finds the session through LUMORADEX_WINE_STATE.
+# add_session_test(NAME name COMMAND linux-program args... [LABELS ...] [TIMEOUT seconds]): a Linux
+# program that drives Windows programs in the session; it finds the session through
+# LUMORADEX_WINE_STATE.
+# add_session_test(GTEST_TARGET target [LABELS ...] [TIMEOUT seconds]): the same for every test of a
+# GoogleTest executable, each its own CTest test with its own time-out.
 function(add_session_test)
-    cmake_parse_arguments(ARG "" "NAME;TIMEOUT" "COMMAND;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "" "NAME;TIMEOUT;GTEST_TARGET" "COMMAND;LABELS" ${ARGN})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 600)
     endif()
-    add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
-    set_tests_properties(${ARG_NAME} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT ${ARG_TIMEOUT}
-                                                LABELS "${ARG_LABELS}"
-                                                ENVIRONMENT "LUMORADEX_WINE_STATE=${WINE_STATE_DIR}")
+    set(session_properties FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+                           ENVIRONMENT "LUMORADEX_WINE_STATE=${WINE_STATE_DIR}")
+    if(ARG_GTEST_TARGET)
+        include(GoogleTest)
+        gtest_discover_tests(${ARG_GTEST_TARGET} DISCOVERY_TIMEOUT 60 PROPERTIES ${session_properties})
+    else()
+        add_test(NAME ${ARG_NAME} COMMAND ${ARG_COMMAND})
+        set_tests_properties(${ARG_NAME} PROPERTIES ${session_properties})
+    endif()
 endfunction()

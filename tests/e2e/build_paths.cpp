@@ -1,0 +1,49 @@
+#include "tests/e2e/build_paths.h"
+
+#include <stdexcept>
+
+namespace lumoradex::e2e {
+
+namespace fs = std::filesystem;
+
+fs::path SourceFolder() {
+    return LUMORADEX_E2E_SOURCE_DIR;
+}
+
+fs::path SessionScript() {
+    return SourceFolder() / "tests" / "wine" / "session.sh";
+}
+
+fs::path Win32BuildFolder() {
+    return LUMORADEX_E2E_WIN32_BUILD_DIR;
+}
+
+fs::path UpdaterExecutable() {
+    return Win32BuildFolder() / "MAJLumoradex.exe";
+}
+
+fs::path FixturePath(std::string_view relative) {
+    return Win32BuildFolder() / "fixtures" / fs::path(relative);
+}
+
+fs::path VelmorFixture(std::string_view version) {
+    fs::path path = FixturePath("velmor") / fs::path(version) / "Velmor.exe";
+    if (!fs::exists(path))
+        throw std::invalid_argument("no fixture " + path.string() +
+                                    " (build the win32 tree; copies are listed in "
+                                    "tests/fixtures/velmor/CMakeLists.txt)");
+    return path;
+}
+
+std::string UpdateServerUrl() {
+    return LUMORADEX_E2E_UPDATE_SERVER_URL;
+}
+
+int UpdateServerPort() {
+    const std::string url = UpdateServerUrl();
+    const size_t hostStart = url.find("://");
+    const size_t colon = url.find(':', hostStart == std::string::npos ? 0 : hostStart + 3);
+    return colon == std::string::npos ? 80 : std::stoi(url.substr(colon + 1));
+}
+
+} // namespace lumoradex::e2e

@@ -1,0 +1,37 @@
+#pragma once
+// The end-to-end bench: drives the real MAJLumoradex.exe under Wine, as a user and the update
+// server would. Include this header in tests/e2e/*_test.cpp (each becomes a CTest test, label
+// e2e, run inside the build tree's Wine session).
+//
+//     TEST(VersionCheck, OffersTheUpdate) {
+//         Scenario scenario;                                   // clean folders, nothing running
+//         scenario.PlaceVelmor("4.2.0.0", kInstallFolder);     // installed 4.2.0 (4th word = 3rd part)
+//         scenario.Server().SetVersionPage("4.2.1");           // loopback server, build's port
+//         WineProgram& updater = scenario.StartInteractive(kInstallFolder);
+//         std::optional<WindowReport> window = scenario.WaitForWindow();   // "Mise à jour de Lumoradex"
+//         ASSERT_TRUE(window);
+//         UpdaterItems items = UpdaterItems::Of(*window);      // VLocale, VSite, Message, buttons
+//         EXPECT_TRUE(WaitUntil([&] { ... scenario.Inspect() ... }, 10s));
+//         EXPECT_EQ(scenario.Server().RequestCount("/version.htm"), 1);
+//     }                                                        // kills what it started, stops the server
+//
+// What there is:
+// - Scenario (scenario.h): Windows folders by Windows path (kInstallFolder, kScratchFolder "C:\e2e",
+//   kOtherDrive "D:\", all cleared at the start), fixture copies (PlaceVelmor with "4.2.0.1"-style
+//   four-part versions or "noversion", PlaceUpdater, PlaceFakeExplorer), fixture logs (VelmorLog,
+//   ExplorerLog: Records of kind start/close/exit/lock), programs (Start, StartInteractive,
+//   StartAutomatic -> WineProgram: WaitForExit, Running, Kill, Output), windows (Inspect,
+//   WaitForWindow, PostClose, WatchWhileRunning), the server (Server, StopServer) and the display.
+// - UpdateServer and Reply (update_server.h): scripted answers and faults per path, request log.
+// - WindowReport, UpdaterItems (window_report.h): what inspector.exe reports, parsed.
+// - XDisplay, Image, Rgb (x_display.h): X windows by title, screenshots, pixels, mouse clicks;
+//   screen coordinates = Win32 screen coordinates (WindowReport::ScreenX/ScreenY from client ones).
+// - WaitUntil (scenario.h): poll a condition with a deadline. Never assert on durations.
+
+#include "tests/e2e/build_paths.h"
+#include "tests/e2e/record.h"
+#include "tests/e2e/scenario.h"
+#include "tests/e2e/update_server.h"
+#include "tests/e2e/window_report.h"
+#include "tests/e2e/wine_session.h"
+#include "tests/e2e/x_display.h"

@@ -1,0 +1,183 @@
+// The loopback server's scripted faults, seen from a raw socket: each must reach a client exactly as
+// scripted, or the end-to-end tests built on it would prove nothing.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e/e2e.h"
+
+namespace lumoradex::e2e {
+namespace {
+
+struct RawAnswer {
+    std::string bytes;     // everything received, headers included
+    bool reset = false;    // the connection ended with a reset
+    bool timedOut = false; // nothing more came within the read time-out
+    std::string Head() const { return bytes.substr(0, bytes.find("\r\n\r\n")); }
+    std::string Body() const {
+        size_t end = bytes.find("\r\n\r\n");
+        return end == std::string::npos ? std::string() : bytes.substr(end + 4);
+    }
+    int Status() const { return std::stoi(bytes.substr(9, 3)); }
+};
+
+// One GET over a plain socket, read until the server closes, resets or stays silent too long.
+RawAnswer Get(int port, const std::string& path, std::chrono::milliseconds readTimeout = 5s) {
+    RawAnswer answer;
+    const int sock = socket(AF_INET, SOCK_STREAM, 0);
+    timeval timeout{static_cast<time_t>(readTimeout.count() / 1000),
+                    static_cast<suseconds_t>((readTimeout.count() % 1000) * 1000)};
+    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(sock);
+        throw std::runtime_error("connection refused");
+    }
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    send(sock, request.data(), request.size(), MSG_NOSIGNAL);
+    char buffer[65536];
+    for (;;) {
+        ssize_t count = recv(sock, buffer, sizeof buffer, 0);
+        if (count > 0) {
+            answer.bytes.append(buffer, static_cast<size_t>(count));
+            continue;
+        }
+        answer.reset = count < 0 && errno == ECONNRESET;
+        answer.timedOut = count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        break;
+    }
+    close(sock);
+    return answer;
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + i % 26);
+    return bytes;
+}
+
+class UpdateServerTest : public ::testing::Test {
+protected:
+    const int port_ = UpdateServerPort();
+    UpdateServer server_{port_};
+};
+
+TEST_F(UpdateServerTest, PublishesTheVersionPageAndRecordsEachRequest) {
+    server_.SetVersionPage("4.2.1");
+    RawAnswer first = Get(port_, "/version.htm");
+    RawAnswer second = Get(port_, "/version.htm?again");
+    EXPECT_EQ(first.Status(), 200);
+    EXPECT_NE(first.Body().find("Lumoradex V4.2.1<"), std::string::npos);
+    EXPECT_EQ(second.Body(), first.Body());
+    EXPECT_EQ(server_.RequestCount("/version.htm"), 2);
+    EXPECT_EQ(server_.Requests().back().target, "/version.htm?again");
+}
+
+TEST_F(UpdateServerTest, AnswersUnknownPathsWith404AndTheSupportPageByDefault) {
+    EXPECT_EQ(Get(port_, "/majv4/absent.prm").Status(), 404);
+    EXPECT_EQ(Get(port_, "/support.htm").Status(), 200);
+}
+
+TEST_F(UpdateServerTest, SendsAnyStatusWithAnyBody) {
+    server_.Set("/majv4/Velmor.prm", Reply::Status(500, std::string(1000, 'e')));
+    RawAnswer answer = Get(port_, "/majv4/Velmor.prm");
+    EXPECT_EQ(answer.Status(), 500);
+    EXPECT_EQ(answer.Body(), std::string(1000, 'e'));
+}
+
+TEST_F(UpdateServerTest, CutShortClosesAfterTheGivenBytesWhileAnnouncingTheWholeLength) {
+    server_.Set("/majv4/socle.mdb", Reply::CutShort(Pattern(100000), 600));
+    RawAnswer answer = Get(port_, "/majv4/socle.mdb");
+    EXPECT_NE(answer.Head().find("Content-Length: 100000"), std::string::npos) << answer.Head();
+    EXPECT_EQ(answer.Body(), Pattern(600));
+    EXPECT_FALSE(answer.reset);
+    EXPECT_FALSE(answer.timedOut);
+}
+
+TEST_F(UpdateServerTest, ResetMidBodyAbortsTheConnection) {
+    server_.Set("/majv4/socle.mdb", Reply::ResetMidBody(Pattern(100000), 600));
+    RawAnswer answer = Get(port_, "/majv4/socle.mdb");
+    EXPECT_TRUE(answer.reset);
+    EXPECT_LE(answer.Body().size(), 600u);
+}
+
+TEST_F(UpdateServerTest, OversizedSendsMoreThanContentLength) {
+    server_.Set("/majv4/MailLink.exe", Reply::Oversized(Pattern(1000), 50));
+    RawAnswer answer = Get(port_, "/majv4/MailLink.exe");
+    EXPECT_NE(answer.Head().find("Content-Length: 1000"), std::string::npos) << answer.Head();
+    EXPECT_EQ(answer.Body(), Pattern(1000) + std::string(50, 'X'));
+}
+
+TEST_F(UpdateServerTest, ChunkedAndThrottledBodiesArriveWhole) {
+    Reply chunked = Reply::Ok(Pattern(200000));
+    chunked.chunked = true;
+    server_.Set("/chunked", chunked);
+    server_.Set("/slow", Reply::Ok(Pattern(20000)).Throttled(200000));
+    RawAnswer answer = Get(port_, "/chunked");
+    EXPECT_NE(answer.Head().find("Transfer-Encoding: chunked"), std::string::npos) << answer.Head();
+    EXPECT_EQ(Get(port_, "/slow").Body(), Pattern(20000));
+}
+
+TEST_F(UpdateServerTest, RedirectsWithLocation) {
+    server_.Set("/version.htm", Reply::Redirect("/moved.htm", 301));
+    RawAnswer answer = Get(port_, "/version.htm");
+    EXPECT_EQ(answer.Status(), 301);
+    EXPECT_NE(answer.Head().find("Location: /moved.htm"), std::string::npos) << answer.Head();
+}
+
+TEST_F(UpdateServerTest, ASequenceAnswersInOrderThenRepeatsItsLastReply) {
+    server_.SetSequence("/majv4/Velmor.exe", {Reply::Status(503), Reply::Ok("second")});
+    EXPECT_EQ(Get(port_, "/majv4/Velmor.exe").Status(), 503);
+    EXPECT_EQ(Get(port_, "/majv4/Velmor.exe").Body(), "second");
+    EXPECT_EQ(Get(port_, "/majv4/Velmor.exe").Body(), "second");
+}
+
+TEST_F(UpdateServerTest, ServesAFolderForPathsWithoutReplies) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "lumoradex-server-test";
+    std::filesystem::create_directories(folder / "majv4");
+    std::ofstream(folder / "majv4" / "socle.mdb", std::ios::binary) << Pattern(300000);
+    server_.ServeFolder(folder);
+    EXPECT_EQ(Get(port_, "/majv4/socle.mdb").Body(), Pattern(300000));
+    EXPECT_EQ(Get(port_, "/majv4/../../etc/passwd").Status(), 404);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(UpdateServerTest, AStallNeverAnswersAndEndsWhenTheServerStops) {
+    server_.Set("/version.htm", Reply::Stall());
+    RawAnswer silent = Get(port_, "/version.htm", 500ms);
+    EXPECT_TRUE(silent.timedOut);
+    EXPECT_TRUE(silent.bytes.empty());
+
+    auto pending = std::async(std::launch::async, [&] { return Get(port_, "/version.htm", 20s); });
+    ASSERT_TRUE(server_.WaitForRequests("/version.htm", 2, 5s));
+    server_.Stop();
+    ASSERT_EQ(pending.wait_for(10s), std::future_status::ready);
+    EXPECT_FALSE(pending.get().timedOut);
+}
+
+TEST_F(UpdateServerTest, ASecondServerCannotTakeThePort) {
+    EXPECT_THROW(UpdateServer second(port_), std::runtime_error);
+}
+
+TEST_F(UpdateServerTest, NoServerAtAllRefusesConnections) {
+    server_.Stop();
+    EXPECT_THROW(Get(port_, "/version.htm"), std::runtime_error);
+}
+
+} // namespace
+} // namespace lumoradex::e2e
