@@ -1,6 +1,5 @@
 #include "controls/bouton_icon.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -52,11 +51,10 @@ void ChooseIcon(BoutonParts& parts) {
 // The product is a 32-bit signed integer: a caption long enough to leave that range (over 16.5
 // million characters) is wider than any control could be, so its icon never shows.
 bool IconShows(int width, std::size_t captionLength) {
-    constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max();
-    const std::int64_t product =
-        std::int64_t{130} * static_cast<std::int64_t>(std::min<std::size_t>(captionLength, kLimit));
-    if (product > kLimit)
+    constexpr std::size_t kLongestMeasurable = std::numeric_limits<std::int32_t>::max() / 130;
+    if (captionLength > kLongestMeasurable)
         return false;
+    const auto product = static_cast<std::int32_t>(130 * captionLength);
     return width > product && width > 1000;
 }
 
