@@ -2,6 +2,8 @@
 // session, a request per URL with the cache off, 64 KiB reads straight into a file) and exits.
 //   wininet_floor.exe OUTPUT_FOLDER URL...   each body goes to OUTPUT_FOLDER\<last path segment>
 //   wininet_floor.exe - URL                  one request, body discarded (the check's floor)
+//   wininet_floor.exe --window ...           first creates a hidden top-level window, as any
+//                                            windowed program does (Wine then loads its X11 driver)
 #include <windows.h>
 #include <wininet.h>
 
@@ -65,7 +67,26 @@ bool Fetch(HINTERNET session, const std::wstring& url, const std::wstring& outpu
 
 } // namespace
 
+// The cost a windowed program pays before its first message: the window class, the window, and
+// under Wine the start of the display driver.
+void CreateHiddenWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"WinInetFloor";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"floor", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 400, 300, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window != nullptr)
+        DestroyWindow(window);
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc > 1 && std::wstring(argv[1]) == L"--window") {
+        CreateHiddenWindow();
+        --argc;
+        ++argv;
+    }
     if (argc < 3) {
         std::fputs("usage: wininet_floor OUTPUT_FOLDER|- URL...\n", stderr);
         return 2;

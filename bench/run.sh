@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The benchmarks, one command (not part of the tests): footprint, check latency, update throughput
+# and memory under Wine against the loopback server, then the fault injection with 200 kills and
+# the fuzz targets for minutes. Prints tables; BENCHMARKS.md explains and records them.
+#   bash bench/run.sh
+# Settings (environment): ROUNDS (update rounds, 5), CHECK_ROUNDS (15), KILL_TRIALS (200),
+# FUZZ_SECONDS (300 per target); WIN32_BUILD, NATIVE_BUILD, FUZZ_BUILD: build trees to use instead
+# of the presets' (already configured for the same UPDATE_SERVER_URL).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${ROUNDS:-5}
+check_rounds=${CHECK_ROUNDS:-15}
+kill_trials=${KILL_TRIALS:-200}
+fuzz_seconds=${FUZZ_SECONDS:-300}
+
+if [ -z "${WIN32_BUILD:-}" ]; then
+    cmake --preset win32 >/dev/null
+    cmake --preset native >/dev/null
+fi
+win32=${WIN32_BUILD:-build/win32}
+native=${NATIVE_BUILD:-build/native}
+cmake --build "$win32" >/dev/null
+cmake --build "$native" --target lumoradex-bench fault_injection_tests >/dev/null
+
+echo "== Machine"
+echo "cores: $(nproc); CPU: $(lscpu | sed -n 's/^Model name: *//p'); memory: $(free -g | awk '/^Mem:/ {print $2}') GiB"
+echo "kernel: $(uname -r); $(wine --version); curl $(curl --version | head -n 1 | cut -d' ' -f2)"
+
+echo
+echo "== Footprint"
+exe=$win32/MAJLumoradex.exe
+size=$(stat -c %s "$exe")
+dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')
+# Windows' own DLLs; anything else (a MinGW runtime DLL, say) would have to ship beside the exe.
+own='^(KERNEL32|USER32|GDI32|SHELL32|COMCTL32|VERSION|WININET|ADVAPI32|msvcrt|ole32|OLEAUT32|SHLWAPI|UxTheme)\.dll$'
+foreign=$(for dll in $dlls; do echo "$dll"; done | grep -Eiv "$own" || true)
+printf '%-30s %12s %12s %8s\n' item measured goal verdict
+printf '%-30s %9.1f KiB %12s %8s\n' "MAJLumoradex.exe size" "$(awk "BEGIN {print $size / 1024}")" "< 512 KiB" \
+    "$([ "$size" -lt $((512 * 1024)) ] && echo met || echo MISSED)"
+printf '%-30s %12s %12s %8s\n' "imported DLLs" "$(echo $dlls | wc -w)" "Windows' own" \
+    "$([ -z "$foreign" ] && echo met || echo "MISSED ($foreign)")"
+echo "imports: $dlls"
+
+state=$native/wine
+tests/wine/session.sh start "$state" >/dev/null
+trap 'tests/wine/session.sh stop "$state" >/dev/null 2>&1 || true' EXIT
+export LUMORADEX_WINE_STATE=$state
+
+echo
+echo "== Check latency"
+"$native/bench/lumoradex-bench" check "$check_rounds"
+echo
+echo "== Update throughput and memory"
+"$native/bench/lumoradex-bench" throughput "$rounds"
+
+echo
+echo "== Fault injection ($kill_trials kills)"
+LUMORADEX_KILL_TRIALS=$kill_trials "$native/tests/faults/fault_injection_tests" --gtest_brief=1 |
+    grep -E '^(kill trials|trial |\[  (PASSED|FAILED) )|FAILED' || true
+
+tests/wine/session.sh stop "$state" >/dev/null
+trap - EXIT
+echo
+echo "== Fuzzing (${fuzz_seconds} s per target)"
+scripts/fuzz.sh "$fuzz_seconds" "${FUZZ_BUILD:-build/fuzz}" | tail -n 3

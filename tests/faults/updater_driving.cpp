@@ -1,0 +1,92 @@
+#include "tests/faults/updater_driving.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace lumoradex::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+std::string FirstArgument(const fs::path& process) {
+    std::ifstream in(process / "cmdline", std::ios::binary);
+    std::string argument;
+    std::getline(in, argument, '\0');
+    return argument;
+}
+
+} // namespace
+
+std::optional<WindowReport> WaitForOffer(const Scenario& scenario, std::chrono::milliseconds timeout) {
+    std::optional<WindowReport> offer;
+    const bool offered = WaitUntil(
+        [&] {
+            offer = scenario.Inspect();
+            if (!offer || !offer->visible)
+                return false;
+            const UpdaterItems items = UpdaterItems::Of(*offer);
+            return items.miseAJour != nullptr && items.miseAJour->visible && items.message != nullptr &&
+                   items.message->text == kOfferMessage;
+        },
+        timeout, std::chrono::milliseconds(20));
+    return offered ? offer : std::nullopt;
+}
+
+void ClickMiseAJour(const Scenario& scenario, const WindowReport& offer) {
+    scenario.Display().Click(offer.ScreenX(298), offer.ScreenY(118));
+}
+
+std::string MessageNow(const Scenario& scenario) {
+    const std::optional<WindowReport> report = scenario.Inspect();
+    if (!report)
+        return {};
+    const UpdaterItems items = UpdaterItems::Of(*report);
+    return items.message != nullptr ? items.message->text : std::string();
+}
+
+std::string WaitForResultMessage(const Scenario& scenario, std::chrono::milliseconds timeout) {
+    std::string message;
+    const bool ended = WaitUntil(
+        [&] {
+            message = MessageNow(scenario);
+            return message.starts_with("T\xC3\xA9l\xC3\xA9"
+                                       "chargements");
+        },
+        timeout, std::chrono::milliseconds(100));
+    return ended ? message : std::string();
+}
+
+// Wine gives each process the Windows path of its program as its first argument.
+std::optional<pid_t> FindWineProcess(std::string_view exeName) {
+    const std::string wanted = "\\" + Lower(exeName);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit))
+            continue;
+        if (Lower(FirstArgument(entry.path())).ends_with(wanted))
+            return static_cast<pid_t>(std::stol(name));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::size_t> PeakResidentKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("VmHWM:"))
+            return static_cast<std::size_t>(std::stoul(line.substr(6)));
+    }
+    return std::nullopt;
+}
+
+} // namespace lumoradex::e2e

@@ -1,0 +1,37 @@
+#pragma once
+// Driving an update as a user does, for the benchmarks and the fault-injection tests: wait for the
+// offer, click "Mettre à jour", and watch the Wine process that runs a Windows program.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "tests/e2e/e2e.h"
+
+namespace lumoradex::e2e {
+
+inline constexpr char kOfferMessage[] = "Des mises \xC3\xA0 jour sont disponibles";
+inline constexpr char kUpdateOk[] = "T\xC3\xA9l\xC3\xA9"
+                                    "chargements termin\xC3\xA9s, mise \xC3\xA0 jour OK";
+inline constexpr char kUpdateFailed[] = "T\xC3\xA9l\xC3\xA9"
+                                        "chargements termin\xC3\xA9s, Echec de MAJ";
+
+// The shown window once it offers the update ("Mettre à jour" visible); nothing after the time-out.
+std::optional<WindowReport> WaitForOffer(const Scenario& scenario, std::chrono::milliseconds timeout);
+// Clicks "Mettre à jour" where the layout puts it: (298, 118) in the client area.
+void ClickMiseAJour(const Scenario& scenario, const WindowReport& offer);
+// The text of Message in the window now; empty when there is no window.
+std::string MessageNow(const Scenario& scenario);
+// Waits until Message starts with "Téléchargements" and returns it; empty after the time-out.
+std::string WaitForResultMessage(const Scenario& scenario, std::chrono::milliseconds timeout);
+
+// The Linux process that runs the Windows program whose file name is exeName (any letter case).
+std::optional<pid_t> FindWineProcess(std::string_view exeName);
+// Its peak resident memory (VmHWM) in KiB; nothing once it has ended.
+std::optional<std::size_t> PeakResidentKiB(pid_t pid);
+
+} // namespace lumoradex::e2e
