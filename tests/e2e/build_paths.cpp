@@ -1,5 +1,6 @@
 #include "tests/e2e/build_paths.h"
 
+#include <fstream>
 #include <stdexcept>
 
 namespace lumoradex::e2e {

@@ -18,7 +18,8 @@ std::filesystem::path FixturePath(std::string_view relative);
 // A copy of the fixture application: version "4.2.0.1" (four parts, as built) or "noversion".
 std::filesystem::path VelmorFixture(std::string_view version);
 
-// UPDATE_SERVER_URL of the build ("http://127.0.0.1:18080") and its port (80 when it names none).
+// UPDATE_SERVER_URL the win32 tree's program was built with ("http://127.0.0.1:18080"), and its
+// port (80 when it names none).
 std::string UpdateServerUrl();
 int UpdateServerPort();
 

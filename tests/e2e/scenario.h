@@ -34,7 +34,7 @@ inline constexpr char kUpdaterFolder[] = "C:\\e2e\\updater";
 
 // Polls the condition until it holds or the time-out passes; returns whether it held.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
-               std::chrono::milliseconds interval = 50ms);
+               std::chrono::milliseconds interval = 100ms);
 
 // A Windows program started under Wine by a scenario.
 class WineProgram {
@@ -42,6 +42,8 @@ public:
     WineProgram(ChildProcess process, std::string program, std::filesystem::path output);
 
     const std::string& Program() const { return program_; }
+    // The Linux process that runs it ("wine" turns into the Windows program itself), e.g. for /proc.
+    pid_t LinuxPid() const { return process_.Pid(); }
     bool Running() { return process_.Running(); }
     // The exit code once it has ended (128 + signal when killed), nothing while it still runs.
     std::optional<int> WaitForExit(std::chrono::milliseconds timeout = 20s) { return process_.WaitForExit(timeout); }

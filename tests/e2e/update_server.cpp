@@ -252,6 +252,9 @@ UpdateServer::UpdateServer(int port) : port_(port), server_(std::make_unique<htt
         for (const auto& [name, value] : request.headers)
             received.headers.emplace_back(name, value);
         Record(std::move(received));
+        // Bodies go out byte for byte as scripted: httplib would compress text for a client that
+        // accepts it. The request is httplib's own mutable object, handed over as const.
+        const_cast<httplib::Request&>(request).headers.erase("Accept-Encoding");
 
         std::optional<Reply> reply = NextReply(request.path);
         if (!reply) {

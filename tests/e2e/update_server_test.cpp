@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -33,7 +34,8 @@ struct RawAnswer {
 };
 
 // One GET over a plain socket, read until the server closes, resets or stays silent too long.
-RawAnswer Get(int port, const std::string& path, std::chrono::milliseconds readTimeout = 5s) {
+RawAnswer Get(int port, const std::string& path, std::chrono::milliseconds readTimeout = 5s,
+              const std::string& extraHeaders = {}) {
     RawAnswer answer;
     const int sock = socket(AF_INET, SOCK_STREAM, 0);
     timeval timeout{static_cast<time_t>(readTimeout.count() / 1000),
@@ -47,7 +49,7 @@ RawAnswer Get(int port, const std::string& path, std::chrono::milliseconds readT
         close(sock);
         throw std::runtime_error("connection refused");
     }
-    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n";
     send(sock, request.data(), request.size(), MSG_NOSIGNAL);
     char buffer[65536];
     for (;;) {
@@ -86,6 +88,17 @@ TEST_F(UpdateServerTest, PublishesTheVersionPageAndRecordsEachRequest) {
     EXPECT_EQ(second.Body(), first.Body());
     EXPECT_EQ(server_.RequestCount("/version.htm"), 2);
     EXPECT_EQ(server_.Requests().back().target, "/version.htm?again");
+}
+
+TEST_F(UpdateServerTest, SendsPagesUncompressedWhateverTheClientAccepts) {
+    server_.SetVersionPage("4.2.1");
+    RawAnswer answer = Get(port_, "/version.htm", 5s, "Accept-Encoding: gzip, deflate, br\r\n");
+    EXPECT_EQ(answer.Body(), VersionPage("4.2.1"));
+    const auto headers = server_.Requests().front().headers;
+    EXPECT_NE(std::find(headers.begin(), headers.end(),
+                        std::pair<std::string, std::string>("Accept-Encoding", "gzip, deflate, br")),
+              headers.end())
+        << "the request is recorded as sent";
 }
 
 TEST_F(UpdateServerTest, AnswersUnknownPathsWith404AndTheSupportPageByDefault) {
