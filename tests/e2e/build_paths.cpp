@@ -36,7 +36,14 @@ fs::path VelmorFixture(std::string_view version) {
     return path;
 }
 
+// The program listens to the address it was built with: the win32 tree's setting wins over this
+// tree's own when the two were configured differently.
 std::string UpdateServerUrl() {
+    std::ifstream cache(Win32BuildFolder() / "CMakeCache.txt");
+    const std::string key = "UPDATE_SERVER_URL:STRING=";
+    for (std::string line; std::getline(cache, line);)
+        if (line.compare(0, key.size(), key) == 0)
+            return line.substr(key.size());
     return LUMORADEX_E2E_UPDATE_SERVER_URL;
 }
 
