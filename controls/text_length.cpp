@@ -2,8 +2,8 @@
 
 namespace lumoradex {
 
-// Every lead byte starts one character; a four-byte sequence is a surrogate pair, two units. Stray
-// continuation bytes count for nothing (the conversion to UTF-16 drops or replaces them anyway).
+// Every byte that is not a continuation byte starts one character; a four-byte sequence (outside the
+// Basic Multilingual Plane) is a surrogate pair, two units, as the toolkit counts it.
 std::size_t CharacterCount(std::string_view utf8) {
     std::size_t count = 0;
     for (unsigned char byte : utf8) {
