@@ -56,7 +56,8 @@ start)
     start_display
     export DISPLAY=$(display_number)
     create_prefix
-    setsid wineserver -p </dev/null >>"$log" 2>&1
+    # A session left running by an interrupted run keeps its server: -p then fails, harmlessly.
+    setsid wineserver -p </dev/null >>"$log" 2>&1 || true
     setsid wine cmd /c exit </dev/null >>"$log" 2>&1
     echo "Wine session ready: WINEPREFIX=$prefix DISPLAY=$DISPLAY"
     ;;
