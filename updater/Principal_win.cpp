@@ -133,7 +133,7 @@ void Principal::OnCommand(HWND control, WORD code) {
 }
 
 void Principal::OnBoutonLM1Click() {}
-void Principal::OnMiseAJourClick() {}
+void Principal::OnMiseAJourClick() { updateRun_.Run(); }
 void Principal::OnActionClick() {}
 
 void Principal::OnNcDestroy() {

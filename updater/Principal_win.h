@@ -8,10 +8,13 @@
 #include <string>
 
 #include "system/environment_win.h"
+#include "system/installation_files_win.h"
+#include "system/process_services_win.h"
 #include "system/transfer_win.h"
 #include "updater/load_handler.h"
 #include "updater/main_window_items.h"
 #include "updater/principal_buttons.h"
+#include "updater/update_run.h"
 
 namespace lumoradex {
 
@@ -67,6 +70,11 @@ private:
     Win32Environment environment_;
     WinInetTransfer transfer_; // Inet1
     LoadHandler loadHandler_{*this, environment_, transfer_}; // keeps PageVersion between runs
+    Win32InstallationFiles installationFiles_;
+    Win32ProcessServices processServices_;
+    // The update handler; its re-check is a nested run of the load handler.
+    UpdateRun updateRun_{{*this, environment_, transfer_, installationFiles_, processServices_},
+                         [this] { loadHandler_.Run(); }};
 };
 
 // Runs the message loop until the window is gone; returns the exit code.
