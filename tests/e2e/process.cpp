@@ -4,9 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -71,43 +73,105 @@ pid_t SpawnProcess(const std::vector<std::string>& argv, const Environment& envi
     return pid;
 }
 
-// Feeds the input and collects the output until the child closes its output or the deadline passes.
-void Exchange(int toChild, int fromChild, std::string_view input, std::string& output, Clock::time_point deadline,
-              bool& timedOut) {
-    size_t written = 0;
-    if (input.empty() && toChild >= 0) {
-        close(toChild);
-        toChild = -1;
+// Both ends of a pipe, closed with it.
+class Pipe {
+public:
+    Pipe() {
+        if (pipe2(ends_, O_CLOEXEC) != 0)
+            ThrowErrno("pipe", errno);
     }
-    char buffer[65536];
-    while (fromChild >= 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
+    Pipe(const Pipe&) = delete;
+    Pipe& operator=(const Pipe&) = delete;
+    ~Pipe() {
+        CloseRead();
+        CloseWrite();
+    }
+    int Read() const { return ends_[0]; }
+    int Write() const { return ends_[1]; }
+    void CloseRead() { Close(ends_[0]); }
+    void CloseWrite() { Close(ends_[1]); }
+
+private:
+    static void Close(int& fd) {
+        if (fd >= 0)
+            close(fd);
+        fd = -1;
+    }
+    int ends_[2] = {-1, -1};
+};
+
+// An anonymous file for a child's output. Unlike a pipe it never waits for its last writer: Wine
+// programs start helpers (the desktop process) that inherit the standard streams and outlive them.
+class CaptureFile {
+public:
+    CaptureFile() : fd_(memfd_create("lumoradex-capture", MFD_CLOEXEC)) {
+        if (fd_ < 0)
+            ThrowErrno("memfd_create", errno);
+    }
+    CaptureFile(const CaptureFile&) = delete;
+    CaptureFile& operator=(const CaptureFile&) = delete;
+    ~CaptureFile() { close(fd_); }
+    int Fd() const { return fd_; }
+    std::string Contents() const {
+        std::string text;
+        char buffer[65536];
+        ssize_t count;
+        off_t offset = 0;
+        while ((count = pread(fd_, buffer, sizeof buffer, offset)) > 0) {
+            text.append(buffer, static_cast<size_t>(count));
+            offset += count;
         }
-        pollfd fds[2] = {{fromChild, POLLIN, 0}, {toChild, POLLOUT, 0}};
-        if (poll(fds, toChild >= 0 ? 2 : 1, static_cast<int>(left)) < 0 && errno != EINTR)
+        return text;
+    }
+
+private:
+    int fd_;
+};
+
+// Writes the input to the child while it runs; false when the deadline passed first.
+bool Feed(Pipe& feed, std::string_view input, pid_t pid, int& status, bool& ended, Clock::time_point deadline) {
+    size_t written = 0;
+    while (written < input.size()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return false;
+        pollfd fd{feed.Write(), POLLOUT, 0};
+        if (poll(&fd, 1, static_cast<int>(std::min<long long>(left, 50))) < 0 && errno != EINTR)
             break;
-        if (toChild >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
-            ssize_t count = write(toChild, input.data() + written, input.size() - written);
+        if ((fd.revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+            ssize_t count = write(feed.Write(), input.data() + written, input.size() - written);
+            if (count < 0 && errno != EAGAIN && errno != EINTR)
+                break;
             if (count > 0)
                 written += static_cast<size_t>(count);
-            if (count < 0 || written == input.size()) {
-                close(toChild);
-                toChild = -1;
-            }
         }
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            ssize_t count = read(fromChild, buffer, sizeof buffer);
-            if (count > 0)
-                output.append(buffer, static_cast<size_t>(count));
-            else if (count == 0 || errno != EINTR)
-                break;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            ended = true;
+            break;
         }
     }
-    if (toChild >= 0)
-        close(toChild);
+    feed.CloseWrite();
+    return true;
+}
+
+// Waits for the child until the deadline, then kills it; returns its decoded status.
+int WaitOrKill(pid_t pid, Clock::time_point deadline, bool& timedOut) {
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return DecodeStatus(status);
+        if (done < 0 && errno != EINTR)
+            return -1;
+        if (Clock::now() >= deadline) {
+            timedOut = true;
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            return DecodeStatus(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 } // namespace
@@ -130,39 +194,27 @@ Environment EnvironmentWith(const std::vector<std::pair<std::string, std::string
 
 CommandResult RunCommand(const std::vector<std::string>& argv, const Environment& environment, std::string_view input,
                          std::chrono::milliseconds timeout) {
-    int output[2];
-    int feed[2];
-    if (pipe2(output, O_CLOEXEC) != 0)
-        ThrowErrno("pipe", errno);
-    if (pipe2(feed, O_CLOEXEC) != 0) {
-        int code = errno;
-        close(output[0]);
-        close(output[1]);
-        ThrowErrno("pipe", code);
-    }
-    fcntl(feed[1], F_SETFL, O_NONBLOCK);
+    const auto deadline = Clock::now() + timeout;
+    Pipe feed;
+    CaptureFile output;
+    CaptureFile errors;
+    fcntl(feed.Write(), F_SETFL, O_NONBLOCK);
     SpawnAttributes spawn;
-    posix_spawn_file_actions_adddup2(&spawn.actions_, feed[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&spawn.actions_, output[1], STDOUT_FILENO);
-    pid_t pid = -1;
-    try {
-        pid = SpawnProcess(argv, environment, spawn);
-    } catch (...) {
-        for (int fd : {output[0], output[1], feed[0], feed[1]})
-            close(fd);
-        throw;
-    }
-    close(output[1]);
-    close(feed[0]);
+    posix_spawn_file_actions_adddup2(&spawn.actions_, feed.Read(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&spawn.actions_, output.Fd(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&spawn.actions_, errors.Fd(), STDERR_FILENO);
+    const pid_t pid = SpawnProcess(argv, environment, spawn);
+    feed.CloseRead();
     CommandResult result;
-    Exchange(feed[1], output[0], input, result.output, Clock::now() + timeout, result.timedOut);
-    close(output[0]);
-    if (result.timedOut)
-        kill(pid, SIGKILL);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    result.exitCode = DecodeStatus(status);
+    bool ended = false;
+    result.timedOut = !Feed(feed, input, pid, status, ended, deadline);
+    if (ended)
+        result.exitCode = DecodeStatus(status);
+    else
+        result.exitCode = WaitOrKill(pid, result.timedOut ? Clock::now() : deadline, result.timedOut);
+    result.output = output.Contents();
+    result.errors = errors.Contents();
     return result;
 }
 

@@ -23,11 +23,12 @@ Environment EnvironmentWith(const std::vector<std::pair<std::string, std::string
 struct CommandResult {
     int exitCode = -1; // 128 + signal when killed
     bool timedOut = false;
-    std::string output; // standard output; standard error goes to the driver's
+    std::string output; // standard output
+    std::string errors; // standard error, kept apart so that no program holds the test runner's
 };
 
 // Runs argv[0] (searched in PATH) to its end, writing input to its standard input; kills it once
-// the time-out passes.
+// the time-out passes (its output so far is kept).
 CommandResult RunCommand(const std::vector<std::string>& argv, const Environment& environment,
                          std::string_view input = {}, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 

@@ -55,14 +55,19 @@ Scenario::Scenario()
     : session_(WineSession::FromEnvironment()), display_(session_), output_(session_.StateFolder() / "e2e-output") {
     if (!fs::exists(UpdaterExecutable()))
         throw std::runtime_error("no " + UpdaterExecutable().string() + ": build the win32 tree first");
+    // A test that failed half-way may have left programs running: they would receive this
+    // scenario's close requests and hold its files.
+    session_.EndPrograms();
     fs::remove_all(output_);
     fs::create_directories(output_);
     ClearFolders();
 }
 
 Scenario::~Scenario() {
-    // Programs first: a stalled fetch must not be answered by a server on its way out.
+    // Programs first, with those they started: a stalled fetch must not be answered by a server
+    // on its way out.
     programs_.clear();
+    session_.EndPrograms();
     StopServer();
 }
 
@@ -119,7 +124,7 @@ void Scenario::SetAttributes(std::string_view path, std::string_view attributes)
     argv.emplace_back(path);
     CommandResult result = RunCommand(argv, session_.Variables(), {}, 30s);
     if (result.exitCode != 0)
-        throw std::runtime_error("attrib failed on " + std::string(path) + ": " + result.output);
+        throw std::runtime_error("attrib failed on " + std::string(path) + ": " + result.output + result.errors);
 }
 
 std::string Scenario::VelmorBytes(std::string_view version) {

@@ -1,7 +1,8 @@
 #pragma once
 // One end-to-end scenario: its Windows folders, fixtures, update server and programs under Wine.
-// Creating a Scenario clears the folders the tests use; destroying it ends every program it started
-// (and what those started) and stops its server.
+// Creating a Scenario ends any program still running in the session and clears the folders the
+// tests use; destroying it ends every program it started (and what those started) and stops its
+// server.
 
 #include <chrono>
 #include <deque>

@@ -121,5 +121,19 @@ TEST(Bench, EndingAScenarioLeavesNoProgramRunning) {
     EXPECT_FALSE(InspectWindow(WineSession::FromEnvironment(), kApplicationTitle));
 }
 
+// Wine gives a program that a Windows program starts a session of its own, as the updater's start
+// of the application after an automatic run: the scenario still ends it.
+TEST(Bench, EndingAScenarioEndsWhatItsProgramsStarted) {
+    {
+        Scenario scenario;
+        const std::string velmor = scenario.PlaceVelmor("4.2.0.0", kScratchFolder);
+        scenario.Start("C:\\windows\\system32\\cmd.exe", {"/c", "start", velmor}, kScratchFolder);
+        ASSERT_TRUE(scenario.WaitForWindow(kApplicationTitle, 20s));
+        EXPECT_EQ(scenario.Session().ProgramProcesses().size(), 1u);
+    }
+    EXPECT_TRUE(WineSession::FromEnvironment().ProgramProcesses().empty());
+    EXPECT_FALSE(InspectWindow(WineSession::FromEnvironment(), kApplicationTitle));
+}
+
 } // namespace
 } // namespace lumoradex::e2e

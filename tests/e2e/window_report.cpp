@@ -52,7 +52,7 @@ CommandResult RunInspector(const WineSession& session, std::vector<std::string> 
     CommandResult result = RunCommand(argv, session.Variables(), {}, wait + std::chrono::seconds(30));
     if (result.timedOut || (result.exitCode != 0 && result.exitCode != 1))
         throw std::runtime_error("inspector.exe failed (exit " + std::to_string(result.exitCode) +
-                                 "): " + result.output);
+                                 "): " + result.output + result.errors);
     return result;
 }
 

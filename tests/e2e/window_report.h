@@ -75,6 +75,9 @@ struct WindowReport {
     // Screen position of a point given in client coordinates.
     int ScreenX(int clientX) const { return clientLeft + clientX; }
     int ScreenY(int clientY) const { return clientTop + clientY; }
+    Rect ScreenRect(const Rect& client) const {
+        return {ScreenX(client.left), ScreenY(client.top), client.width, client.height};
+    }
 };
 
 struct TopLevelWindow {

@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include <signal.h>
+#include <unistd.h>
 
 #include "tests/e2e/build_paths.h"
 
@@ -64,6 +69,36 @@ fs::path ChildIgnoringCase(const fs::path& folder, const std::string& name) {
         if (SameIgnoringCase(entry.path().filename().string(), name))
             return entry.path();
     return folder / name;
+}
+
+std::vector<std::string> ReadNulSeparated(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> items;
+    for (std::string item; std::getline(in, item, '\0');)
+        items.push_back(item);
+    return items;
+}
+
+bool IsZombie(const fs::path& process) {
+    std::ifstream stat(process / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    return close == std::string::npos || line.size() < close + 3 || line[close + 2] == 'Z' || line[close + 2] == 'X';
+}
+
+// A Windows program shows its Windows path as its command; a program still starting shows Wine's
+// launcher. Wine's services live in C:\windows.
+bool RunsAProgram(const std::vector<std::string>& commandLine) {
+    if (commandLine.empty())
+        return false;
+    const std::string& command = commandLine.front();
+    const std::string name = fs::path(command).filename().string();
+    if (name == "wine" || name == "wine-preloader" || name == "wine64-preloader")
+        return true;
+    const bool windowsPath = command.size() > 2 && std::isalpha(static_cast<unsigned char>(command[0])) &&
+                             command[1] == ':' && command[2] == '\\';
+    return windowsPath && !SameIgnoringCase(command.substr(0, 11), "C:\\windows\\");
 }
 
 } // namespace
@@ -152,6 +187,39 @@ std::string WineSession::ToWindows(const fs::path& linuxPath) const {
     if (windows.size() == 2)
         windows += "\\";
     return windows;
+}
+
+} // namespace lumoradex::e2e
+
+namespace lumoradex::e2e {
+
+std::vector<pid_t> WineSession::ProgramProcesses() const {
+    const std::string prefixVariable = "WINEPREFIX=" + prefix_.string();
+    std::vector<pid_t> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        if (pid == getpid() || !RunsAProgram(ReadNulSeparated(entry.path() / "cmdline")) || IsZombie(entry.path()))
+            continue;
+        const std::vector<std::string> environment = ReadNulSeparated(entry.path() / "environ");
+        if (std::find(environment.begin(), environment.end(), prefixVariable) != environment.end())
+            found.push_back(pid);
+    }
+    return found;
+}
+
+void WineSession::EndPrograms() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (std::vector<pid_t> left = ProgramProcesses(); !left.empty(); left = ProgramProcesses()) {
+        for (pid_t pid : left)
+            kill(pid, SIGKILL);
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 } // namespace lumoradex::e2e

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tests/e2e/process.h"
 
@@ -29,6 +30,13 @@ public:
     std::filesystem::path ToLinux(std::string_view windowsPath) const;
     // The Windows path of a Linux file: the drive whose folder holds it (C: before Z:).
     std::string ToWindows(const std::filesystem::path& linuxPath) const;
+
+    // Linux processes that run Windows programs in this session's prefix, Wine's own services
+    // (C:\windows\...) and the wineserver excepted; also those a program started, which Wine puts
+    // in a process group and session of their own.
+    std::vector<pid_t> ProgramProcesses() const;
+    // Kills them all and waits (up to 5 s) until they are gone.
+    void EndPrograms() const;
 
 private:
     std::filesystem::path state_;

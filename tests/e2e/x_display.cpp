@@ -87,11 +87,19 @@ Rgb Image::At(int x, int y) const {
 }
 
 int Image::CountInRect(const Rect& rect, const Rgb& colour) const {
+    return CountInRect(rect, [&](const Rgb& pixel) { return pixel == colour; });
+}
+
+int Image::CountInRect(const Rect& rect, const std::function<bool(const Rgb&)>& test) const {
     int count = 0;
     for (int y = std::max(rect.top, 0); y < std::min(rect.Bottom(), height_); ++y)
         for (int x = std::max(rect.left, 0); x < std::min(rect.Right(), width_); ++x)
-            count += At(x, y) == colour ? 1 : 0;
+            count += test(At(x, y)) ? 1 : 0;
     return count;
+}
+
+int Image::CountInScreenRect(const Rect& rect, const std::function<bool(const Rgb&)>& test) const {
+    return CountInRect({rect.left - originX_, rect.top - originY_, rect.width, rect.height}, test);
 }
 
 void Image::SavePng(const std::filesystem::path& file) const {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -44,8 +45,12 @@ public:
     Rgb At(int x, int y) const;
     // The pixel at a screen position.
     Rgb AtScreen(int x, int y) const { return At(x - originX_, y - originY_); }
-    // How many pixels of a rectangle (picture coordinates, clipped) have the colour.
+    // How many pixels of a rectangle (picture coordinates, clipped to the picture) have the colour,
+    // or satisfy the test (for drawn text, whose edges are blended).
     int CountInRect(const Rect& rect, const Rgb& colour) const;
+    int CountInRect(const Rect& rect, const std::function<bool(const Rgb&)>& test) const;
+    // The same for a rectangle in screen coordinates (WindowReport::ScreenRect gives a control's).
+    int CountInScreenRect(const Rect& rect, const std::function<bool(const Rgb&)>& test) const;
     // Writes the picture as a PNG file (through /usr/bin/convert).
     void SavePng(const std::filesystem::path& file) const;
 
