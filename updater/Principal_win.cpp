@@ -5,6 +5,7 @@
 #include "controls/BoutonLMX_win.h"
 #include "system/wide_text_win.h"
 #include "updater/failure_rule.h"
+#include "updater/server_addresses.h"
 
 namespace lumoradex {
 namespace {
@@ -26,10 +27,17 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
     RegisterClassExW(&windowClass); // a second window of the class reuses the registration
 }
 
-HWND CreateEdit(HWND parent, HINSTANCE instance, const wchar_t* text, int x, int y, int width, int height) {
-    return CreateWindowExW(0, L"EDIT", text, WS_CHILD | WS_VISIBLE | WS_BORDER | ES_READONLY | ES_AUTOHSCROLL, x, y,
-                           width, height, parent, nullptr, instance, nullptr);
-}
+// Counts the handlers on the stack, so that the close box knows whether one is running.
+class RunningHandler {
+public:
+    explicit RunningHandler(int& count) : count_(++count) {}
+    RunningHandler(const RunningHandler&) = delete;
+    RunningHandler& operator=(const RunningHandler&) = delete;
+    ~RunningHandler() { --count_; }
+
+private:
+    int& count_;
+};
 
 std::string WindowText(HWND window) {
     int length = GetWindowTextLengthW(window);
@@ -44,7 +52,8 @@ void SetText(HWND window, const std::string& text) { SetWindowTextW(window, Wide
 
 Principal::Principal(HINSTANCE instance) : instance_(instance) {
     RegisterWindowClass(instance, WindowProcedure);
-    const DWORD style = WS_CAPTION | WS_SYSMENU;
+    // A fixed-size tool window: small title bar with a close box only, no taskbar button, no icon.
+    const DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
     const DWORD extendedStyle = WS_EX_TOOLWINDOW;
     RECT frame{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, extendedStyle);
@@ -59,7 +68,10 @@ Principal::~Principal() {
         DestroyWindow(window_);
 }
 
-void Principal::Load() { loadHandler_.Run(); }
+void Principal::Load() {
+    RunningHandler running(runningHandlers_);
+    loadHandler_.Run();
+}
 
 LRESULT CALLBACK Principal::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
@@ -81,6 +93,15 @@ LRESULT Principal::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
         OnCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
         return 0;
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+        return OnControlColour(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_CLOSE:
+        OnClose();
+        return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
@@ -91,11 +112,34 @@ LRESULT Principal::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window_, message, wParam, lParam);
 }
 
+// Creation order is tab order and layering: labels and boxes, the buttons, then the pictures
+// beneath them (the inactive "Mettre à jour" picture shows only where MiseAJour is hidden).
 void Principal::OnCreate() {
-    vLocale_ = CreateEdit(window_, instance_, L"0.0.0", 327, 12, 48, 19);
-    vSite_ = CreateEdit(window_, instance_, L"0.0.0", 327, 34, 48, 19);
-    message_ = CreateEdit(window_, instance_, L"", 90, 64, 285, 13);
+    controls_ = std::make_unique<PrincipalControls>(window_, instance_);
     CreateButtons();
+    controls_->CreatePictures();
+}
+
+void Principal::OnPaint() {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window_, &paint);
+    controls_->PaintFrames(dc);
+    EndPaint(window_, &paint);
+}
+
+LRESULT Principal::OnControlColour(UINT message, HDC dc, HWND control) {
+    if (HBRUSH brush = controls_->Colours(dc, control))
+        return reinterpret_cast<LRESULT>(brush);
+    return DefWindowProcW(window_, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(control));
+}
+
+// The close box ends the program at any moment. While a handler runs (an update between two
+// files, say) the window cannot be destroyed under it: the process ends at once instead, which
+// leaves every file wholly old or wholly new since each is replaced by a rename.
+void Principal::OnClose() {
+    if (runningHandlers_ > 0)
+        processServices_.EndProgram();
+    DestroyWindow(window_);
 }
 
 // Each button is restored from its property set in the saved layout, then sized at its place. A
@@ -132,28 +176,49 @@ void Principal::OnCommand(HWND control, WORD code) {
     });
 }
 
-void Principal::OnBoutonLM1Click() {}
-void Principal::OnMiseAJourClick() { updateRun_.Run(); }
-void Principal::OnActionClick() {}
+// The support page opens in the system's browser, minimised with the focus; the window stays as it
+// was, and a browser that cannot be started is no error of the updater's.
+void Principal::OnBoutonLM1Click() {
+    SkipOnFailure([&] { processServices_.StartProgram("explorer.exe " + SupportPageUrl(), SW_SHOWMINIMIZED); });
+}
+
+void Principal::OnMiseAJourClick() {
+    RunningHandler running(runningHandlers_);
+    updateRun_.Run();
+}
+
+// Whatever its caption, "Terminer" or "Me le rappeler plus tard": the program ends at once.
+void Principal::OnActionClick() { processServices_.EndProgram(); }
 
 void Principal::OnNcDestroy() {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     window_ = nullptr;
 }
 
-std::string Principal::VLocale() const { return WindowText(vLocale_); }
-void Principal::SetVLocale(const std::string& text) { SetText(vLocale_, text); }
-std::string Principal::VSite() const { return WindowText(vSite_); }
-void Principal::SetVSite(const std::string& text) { SetText(vSite_, text); }
-std::string Principal::Message() const { return WindowText(message_); }
-void Principal::SetMessage(const std::string& text) { SetText(message_, text); }
+std::string Principal::VLocale() const { return WindowText(controls_->VLocale()); }
+void Principal::SetVLocale(const std::string& text) { SetText(controls_->VLocale(), text); }
+std::string Principal::VSite() const { return WindowText(controls_->VSite()); }
+void Principal::SetVSite(const std::string& text) { SetText(controls_->VSite(), text); }
+std::string Principal::Message() const { return WindowText(controls_->Message()); }
+void Principal::SetMessage(const std::string& text) { SetText(controls_->Message(), text); }
 
 void Principal::SetMiseAJourVisible(bool visible) {
     ShowWindow(Button(PrincipalButton::MiseAJour), visible ? SW_SHOWNA : SW_HIDE);
 }
 void Principal::SetActionCaption(const std::string& caption) { SetText(Button(PrincipalButton::Action), caption); }
 
-void Principal::Show() { ShowWindow(window_, SW_SHOW); }
+void Principal::Show() {
+    const bool wasVisible = IsWindowVisible(window_);
+    ShowWindow(window_, SW_SHOW);
+    if (!wasVisible)
+        FocusFirstControl();
+}
+
+// Labels take no focus: the first control in tab order that can is the installed version's box.
+void Principal::FocusFirstControl() {
+    if (HWND first = GetNextDlgTabItem(window_, nullptr, FALSE))
+        SetFocus(first);
+}
 
 void Principal::MakeTopMost() { SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); }
 
@@ -181,9 +246,12 @@ void Principal::RepaintNow() {
         RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-int RunMessageLoop() {
+// The dialog manager gives the window its tab order between the boxes.
+int RunMessageLoop(HWND window) {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (IsWindow(window) && IsDialogMessageW(window, &message))
+            continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
 #include <string>
 
 #include "system/environment_win.h"
@@ -14,6 +15,7 @@
 #include "updater/load_handler.h"
 #include "updater/main_window_items.h"
 #include "updater/principal_buttons.h"
+#include "updater/principal_controls_win.h"
 #include "updater/update_run.h"
 
 namespace lumoradex {
@@ -50,7 +52,11 @@ private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate();
+    void OnPaint();
+    LRESULT OnControlColour(UINT message, HDC dc, HWND control);
+    void OnClose();
     void OnNcDestroy();
+    void FocusFirstControl();
     void CreateButtons();
     void OnCommand(HWND control, WORD code);
     HWND Button(PrincipalButton button) const { return buttons_[static_cast<size_t>(button)]; }
@@ -62,10 +68,9 @@ private:
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
-    HWND vLocale_ = nullptr;
-    HWND vSite_ = nullptr;
-    HWND message_ = nullptr;
+    std::unique_ptr<PrincipalControls> controls_;
     std::array<HWND, 3> buttons_{}; // by PrincipalButton
+    int runningHandlers_ = 0;
 
     Win32Environment environment_;
     WinInetTransfer transfer_; // Inet1
@@ -78,6 +83,6 @@ private:
 };
 
 // Runs the message loop until the window is gone; returns the exit code.
-int RunMessageLoop();
+int RunMessageLoop(HWND window);
 
 } // namespace lumoradex

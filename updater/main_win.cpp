@@ -16,5 +16,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (window.IsClosed())
         return 0;
     window.Show();
-    return lumoradex::RunMessageLoop();
+    return lumoradex::RunMessageLoop(window.Handle());
 }
