@@ -1,0 +1,148 @@
+// The program's transfer service (WinINet, run by the probe fixture under Wine) against the loopback
+// server: bodies as text and bytes, error statuses, fresh requests, and every way a transfer fails.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+
+#include "tests/e2e/e2e.h"
+
+namespace lumoradex::e2e {
+namespace {
+
+constexpr char kShortTimeout[] = "2000";
+constexpr char kRequestTimeout[] = "60000";
+
+std::string Fnv(const std::string& bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char byte : bytes)
+        hash = (hash ^ byte) * 1099511628211ull;
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+std::string RandomBytes(std::size_t size) {
+    std::mt19937 generator(42);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+class Transfer : public ::testing::Test {
+protected:
+    // Runs the probe to its end and returns its records of the kind.
+    std::vector<Record> Probe(std::vector<std::string> arguments, const char* kind) {
+        WineProgram& probe =
+            scenario.Start(FixturePath("probe/probe.exe").string(), std::move(arguments), kScratchFolder);
+        const std::optional<int> exitCode = probe.WaitForExit(40s);
+        EXPECT_EQ(exitCode, 0) << probe.Output();
+        return RecordsOfKind(ParseRecords(probe.Output()), kind);
+    }
+    std::vector<Record> Fetch(std::vector<std::string> urls, const char* timeout = kRequestTimeout) {
+        urls.insert(urls.begin(), {"fetch", timeout});
+        return Probe(urls, "fetch");
+    }
+    Record Download(const std::string& url, const char* timeout = kRequestTimeout) {
+        std::vector<Record> records = Probe({"download", timeout, url}, "download");
+        EXPECT_EQ(records.size(), 1u);
+        return records.empty() ? Record{} : records.front();
+    }
+    std::string Url(const std::string& path) { return scenario.Server().BaseUrl() + path; }
+
+    Scenario scenario;
+};
+
+TEST_F(Transfer, FetchReturnsTheWholeBodyAsText) {
+    const std::string page = "<html><body>Lumoradex V4.2.1\ttab\r\nligne</body></html>";
+    scenario.Server().Set("/version.htm", Reply::Page(page));
+    const std::vector<Record> fetches = Fetch({Url("/version.htm")});
+    ASSERT_EQ(fetches.size(), 1u);
+    EXPECT_TRUE(fetches[0].Flag("ok"));
+    EXPECT_EQ(fetches[0].Get("body"), page);
+    EXPECT_FALSE(fetches[0].Flag("busy_after"));
+}
+
+TEST_F(Transfer, DownloadStreamsTheBytesInChunksWhileBusy) {
+    const std::string bytes = RandomBytes(3 * 1024 * 1024 + 17);
+    scenario.Server().SetFile("Velmor.exe", bytes);
+    const Record download = Download(Url("/majv4/Velmor.exe"));
+    EXPECT_EQ(download.Get("result"), "complete");
+    EXPECT_EQ(download.Number("size"), static_cast<long long>(bytes.size()));
+    EXPECT_EQ(download.Get("fnv"), Fnv(bytes));
+    EXPECT_GT(download.Number("chunks"), 1);
+    EXPECT_TRUE(download.Flag("busy_in_chunk"));
+    EXPECT_FALSE(download.Flag("busy_after"));
+}
+
+TEST_F(Transfer, ErrorStatusesAreNotBodies) {
+    scenario.Server().Set("/version.htm", Reply::Status(404, "<p>Lumoradex V4.2.1</p>"));
+    scenario.Server().Set("/majv4/Velmor.exe", Reply::Status(500));
+    const std::vector<Record> fetches = Fetch({Url("/version.htm"), Url("/majv4/Velmor.exe")});
+    ASSERT_EQ(fetches.size(), 2u);
+    EXPECT_FALSE(fetches[0].Flag("ok"));
+    EXPECT_FALSE(fetches[1].Flag("ok"));
+    EXPECT_EQ(Download(Url("/version.htm")).Get("result"), "refused");
+    EXPECT_EQ(Download(Url("/majv4/Velmor.exe")).Get("result"), "refused");
+}
+
+TEST_F(Transfer, EveryFetchAsksTheServerAgain) {
+    scenario.Server().SetSequence("/version.htm", {Reply::Page("premier"), Reply::Page("second")});
+    const std::vector<Record> fetches = Fetch({Url("/version.htm"), Url("/version.htm")});
+    ASSERT_EQ(fetches.size(), 2u);
+    EXPECT_EQ(fetches[0].Get("body"), "premier");
+    EXPECT_EQ(fetches[1].Get("body"), "second");
+    EXPECT_EQ(scenario.Server().RequestCount("/version.htm"), 2);
+}
+
+// With the full request time-out, a refused connection must fail long before it would matter.
+TEST_F(Transfer, RefusedConnectionFailsAtOnce) {
+    const std::vector<Record> fetches = Fetch({"http://127.0.0.1:1/version.htm"});
+    ASSERT_EQ(fetches.size(), 1u);
+    EXPECT_FALSE(fetches[0].Flag("ok"));
+    EXPECT_FALSE(fetches[0].Flag("busy_after"));
+}
+
+TEST_F(Transfer, AStalledServerFailsOnceTheTimeOutPasses) {
+    scenario.Server().Set("/version.htm", Reply::Stall());
+    const std::vector<Record> fetches = Fetch({Url("/version.htm")}, kShortTimeout);
+    ASSERT_EQ(fetches.size(), 1u);
+    EXPECT_FALSE(fetches[0].Flag("ok"));
+    EXPECT_FALSE(fetches[0].Flag("busy_after"));
+    EXPECT_EQ(Download(Url("/version.htm"), kShortTimeout).Get("result"), "failed");
+}
+
+TEST_F(Transfer, ABodyShorterThanAnnouncedFails) {
+    const std::string bytes = RandomBytes(200000);
+    scenario.Server().Set("/majv4/Velmor.exe", Reply::CutShort(bytes, 70000));
+    scenario.Server().Set("/majv4/socle.mdb", Reply::ResetMidBody(bytes, 70000));
+    EXPECT_EQ(Download(Url("/majv4/Velmor.exe")).Get("result"), "failed");
+    EXPECT_EQ(Download(Url("/majv4/socle.mdb")).Get("result"), "failed");
+    const std::vector<Record> fetches = Fetch({Url("/majv4/Velmor.exe")});
+    ASSERT_EQ(fetches.size(), 1u);
+    EXPECT_FALSE(fetches[0].Flag("ok"));
+}
+
+TEST_F(Transfer, AChunkedBodyArrivesWhole) {
+    const std::string bytes = RandomBytes(300000);
+    Reply chunked = Reply::Ok(bytes);
+    chunked.chunked = true;
+    scenario.Server().Set("/majv4/XVelmor.mdb", chunked);
+    const Record download = Download(Url("/majv4/XVelmor.mdb"));
+    EXPECT_EQ(download.Get("result"), "complete");
+    EXPECT_EQ(download.Get("fnv"), Fnv(bytes));
+}
+
+TEST_F(Transfer, ARedirectIsFollowed) {
+    scenario.Server().Set("/version.htm", Reply::Redirect("/ailleurs.htm"));
+    scenario.Server().Set("/ailleurs.htm", Reply::Page("Lumoradex V4.2.1"));
+    const std::vector<Record> fetches = Fetch({Url("/version.htm")});
+    ASSERT_EQ(fetches.size(), 1u);
+    EXPECT_EQ(fetches[0].Get("body"), "Lumoradex V4.2.1");
+}
+
+} // namespace
+} // namespace lumoradex::e2e
