@@ -1,0 +1,158 @@
+// The update run over the real file operations under Wine: files that another program still holds
+// are replaced once it lets them go, and a broken download leaves nothing behind.
+
+#include "updater/update_run.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "system/environment_win.h"
+#include "system/installation_files_win.h"
+#include "tests/win32/update_install_support.h"
+#include "updater/installation_folder.h"
+#include "updater/server_addresses.h"
+
+namespace lumoradex {
+namespace {
+
+using update_install_tests::FileExists;
+using update_install_tests::FixtureProcess;
+using update_install_tests::FixtureProgram;
+using update_install_tests::ReadFileText;
+using update_install_tests::TemporaryFolder;
+using update_install_tests::WriteFileText;
+
+class MemoryWindow final : public MainWindowItems {
+public:
+    std::string VLocale() const override { return "4.2.0"; }
+    void SetVLocale(const std::string&) override {}
+    std::string VSite() const override { return "4.2.1"; }
+    void SetVSite(const std::string&) override {}
+    std::string Message() const override { return message; }
+    void SetMessage(const std::string& text) override { message = text; }
+    void SetMiseAJourVisible(bool) override {}
+    void SetActionCaption(const std::string&) override {}
+    void Show() override {}
+    void MakeTopMost() override {}
+    void Close() override {}
+    bool IsClosed() const override { return false; }
+    void FlushMessages() override {}
+    void RepaintNow() override { ++repaints; }
+
+    std::string message;
+    int repaints = 0;
+};
+
+// Serves bodies from memory; a body marked as cut short fails after delivering half of itself.
+class MemoryServer final : public Transfer {
+public:
+    std::map<std::string, std::string> bodies;
+    std::map<std::string, bool> cutShort;
+
+    std::optional<std::string> FetchText(const std::string&) override { return std::nullopt; }
+    DownloadResult Download(const std::string& url, DownloadSink& sink) override {
+        const auto body = bodies.find(url);
+        if (body == bodies.end())
+            return DownloadResult::Refused;
+        const bool cut = cutShort[url];
+        const std::size_t size = cut ? body->second.size() / 2 : body->second.size();
+        sink.Write(reinterpret_cast<const std::byte*>(body->second.data()), size);
+        sink.BetweenChunks();
+        return cut ? DownloadResult::Failed : DownloadResult::Complete;
+    }
+    bool StillExecuting() const override { return false; }
+};
+
+class RealSleep final : public ProcessServices {
+public:
+    bool FermerFenetres(const std::string&) override { return true; }
+    void Beep() override {}
+    void StartProgram(const std::string&, int) override {}
+    void EndProgram() override {}
+    void Sleep(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+};
+
+// The run works on bare names in the current folder: the test's folder for the time of a test.
+class CurrentFolderScope {
+public:
+    explicit CurrentFolderScope(const std::wstring& folder) {
+        saved_.resize(GetCurrentDirectoryW(0, nullptr));
+        saved_.resize(GetCurrentDirectoryW(static_cast<DWORD>(saved_.size()), saved_.data()));
+        SetCurrentDirectoryW(folder.c_str());
+    }
+    CurrentFolderScope(const CurrentFolderScope&) = delete;
+    CurrentFolderScope& operator=(const CurrentFolderScope&) = delete;
+    ~CurrentFolderScope() { SetCurrentDirectoryW(saved_.c_str()); }
+
+private:
+    std::wstring saved_;
+};
+
+std::string Sized(const std::string& text, std::size_t size, char fill) {
+    std::string bytes = text;
+    bytes.resize(size, fill);
+    return bytes;
+}
+
+class UpdateRunOnDisk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A mirror copy would reach the session's real installation folder.
+        ASSERT_FALSE(environment.OrdinaryFileExists(std::string(kInstalledExecutable)));
+    }
+    void Serve(const std::string& name, const std::string& body) { server.bodies[DownloadUrl(name)] = body; }
+
+    TemporaryFolder folder;
+    CurrentFolderScope inFolder{folder.Wide()};
+    MemoryWindow window;
+    Win32Environment environment;
+    MemoryServer server;
+    Win32InstallationFiles files;
+    RealSleep process;
+    UpdateRun run{{window, environment, server, files, process}, [] {}};
+};
+
+TEST_F(UpdateRunOnDisk, FileHeldByAnotherProgramIsReplacedOnceItLetsGo) {
+    WriteFileText(folder / "Velmor.prm", Sized("old", 1000, 'o'));
+    Serve("Velmor.prm", Sized("new", 1200, 'n'));
+    FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"", L"1500 \"" + Widen(folder / "Velmor.prm") + L"\"");
+
+    EXPECT_EQ(run.MettreAJourFichier("Velmor.prm"), FileOutcome::Installed);
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), Sized("new", 1200, 'n'));
+    EXPECT_FALSE(FileExists(folder / "NewVelmor.prm"));
+    EXPECT_GT(window.repaints, 1); // the window was repainted while waiting
+}
+
+TEST_F(UpdateRunOnDisk, RunningExecutableIsReplacedOnceItHasEnded) {
+    ASSERT_TRUE(CopyFileW(FixtureProgram(L"file_holder.exe").c_str(), Widen(folder / "Velmor.exe").c_str(), FALSE));
+    const std::string newExecutable = ReadFileText(folder / "Velmor.exe") + "new release";
+    Serve("Velmor.exe", newExecutable);
+    FixtureProcess application(Widen(folder / "Velmor.exe"), L"", L"1500");
+
+    EXPECT_EQ(run.MettreAJourFichier("Velmor.exe"), FileOutcome::Installed);
+    EXPECT_EQ(ReadFileText(folder / "Velmor.exe"), newExecutable);
+    EXPECT_FALSE(FileExists(folder / "NewVelmor.exe"));
+}
+
+TEST_F(UpdateRunOnDisk, DownloadCutShortLeavesTheOldFileAndNoTemporaryFile) {
+    WriteFileText(folder / "socle.mdb", Sized("old", 1000, 'o'));
+    Serve("socle.mdb", Sized("new", 1200, 'n'));
+    server.cutShort[DownloadUrl("socle.mdb")] = true;
+
+    EXPECT_EQ(run.MettreAJourFichier("socle.mdb"), FileOutcome::Failed);
+    EXPECT_EQ(ReadFileText(folder / "socle.mdb"), Sized("old", 1000, 'o'));
+    EXPECT_FALSE(FileExists(folder / "Newsocle.mdb"));
+}
+
+TEST_F(UpdateRunOnDisk, StaleTemporaryFileIsReplacedByTheNewDownload) {
+    WriteFileText(folder / "NewMailLink.exe", "left over by an interrupted run");
+    Serve("MailLink.exe", Sized("new", 1200, 'n'));
+
+    EXPECT_EQ(run.MettreAJourFichier("MailLink.exe"), FileOutcome::Installed);
+    EXPECT_EQ(ReadFileText(folder / "MailLink.exe"), Sized("new", 1200, 'n'));
+    EXPECT_FALSE(FileExists(folder / "NewMailLink.exe"));
+}
+
+} // namespace
+} // namespace lumoradex
