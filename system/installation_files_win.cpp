@@ -22,6 +22,8 @@ public:
             DWORD written = 0;
             if (!WriteFile(file_.Get(), data, piece, &written, nullptr))
                 ThrowLastError("WriteFile");
+            if (written == 0)
+                throw Win32Error("WriteFile", ERROR_WRITE_FAULT);
             data += written;
             size -= written;
         }
