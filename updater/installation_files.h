@@ -34,11 +34,9 @@ public:
     virtual std::unique_ptr<FileWriter> Create(const std::string& path) = 0;
     // Copies source to destination, replacing it, with every byte flushed to the disk.
     virtual void Copy(const std::string& source, const std::string& destination) = 0;
-    // Renames source over target in one step, so that target is at every moment wholly old or
-    // wholly new; target need not exist. Throws for any failure other than the target being in use.
+    // Renames source over target atomically (target need not exist); throws unless the target is in use.
     virtual ReplaceResult ReplaceWith(const std::string& target, const std::string& source) = 0;
-    // Whether two folder paths name the same folder, whatever their spelling (letter case, short
-    // names, trailing separator).
+    // Whether two paths name the same folder, whatever their spelling (case, short names, separator).
     virtual bool SameFolder(const std::string& first, const std::string& second) const = 0;
 };
 

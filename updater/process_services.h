@@ -11,8 +11,7 @@ class ProcessServices {
 public:
     virtual ~ProcessServices() = default;
 
-    // FermerFenetres: posts a close request to every top-level window whose whole title is the
-    // wanted one in any letter case; does not wait. Always true.
+    // Posts WM_CLOSE to every top-level window titled wantedTitle in any letter case; always true.
     virtual bool FermerFenetres(const std::string& wantedTitle) = 0;
     virtual void Beep() = 0;
     // Starts a program from its command line with the given window show state, without waiting.
