@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "updater/failure_rule.h"
+#include "updater/installation_folder.h"
 #include "updater/server_addresses.h"
 #include "updater/version_check.h"
 #include "updater/version_order.h"
@@ -12,8 +13,6 @@
 namespace lumoradex {
 namespace {
 
-constexpr char kInstalledExecutable[] = "C:\\Program Files\\LumoradexV4\\Velmor.exe";
-constexpr char kInstallationFolder[] = "C:\\Program Files\\LumoradexV4";
 constexpr char kInstallationDrive[] = "C:";
 constexpr char kWorkingFolderProbe[] = "velmor.exe";
 constexpr char kVersionedExecutable[] = "Velmor.exe";
@@ -52,7 +51,7 @@ void LoadHandler::Run() {
 // All three facts are established even when one already decides.
 void LoadHandler::FixWorkingFolder() {
     const bool leaveStartFolder = HoldsUnlessFailed([&] {
-        const bool installed = environment_.OrdinaryFileExists(kInstalledExecutable);
+        const bool installed = environment_.OrdinaryFileExists(std::string(kInstalledExecutable));
         const std::string current = environment_.CurrentFolder();
         const bool otherDrive = current.empty() || current[0] != 'C';
         const bool noApplicationHere = !environment_.OrdinaryFileExists(kWorkingFolderProbe);
@@ -60,7 +59,7 @@ void LoadHandler::FixWorkingFolder() {
     });
     if (!leaveStartFolder)
         return;
-    SkipOnFailure([&] { environment_.ChangeFolder(kInstallationFolder); });
+    SkipOnFailure([&] { environment_.ChangeFolder(std::string(kInstallationFolder)); });
     // Also when the folder is missing: the program then works in drive C:'s current folder.
     SkipOnFailure([&] { environment_.ChangeDrive(kInstallationDrive); });
 }
