@@ -138,7 +138,8 @@ void UpdateRun::WaitWhileTransferBusy() {
     }
 }
 
-// A temporary file that cannot be deleted now is deleted by the next run before it downloads.
+// A temporary file that cannot be deleted now goes at the next run: the working folder's before the
+// download, the installation folder's when the next mirror copy overwrites it.
 void UpdateRun::Discard(const std::string& path) {
     SkipOnFailure([&] { services_.files.Delete(path); });
 }
@@ -162,8 +163,9 @@ bool UpdateRun::MirrorWanted() {
            services_.environment.OrdinaryFileExists(std::string(kInstalledExecutable));
 }
 
-// The copy goes beside its target first and is renamed over it, so the installed file is never
-// missing; a file the installation lacks is added. A copy left over by a failure is removed.
+// The copy goes beside its target first, under the working folder's temporary name, and is renamed
+// over it, so the installed file is never missing; a file the installation lacks is added. A copy
+// left over by a failure is removed.
 void UpdateRun::Mirror(const std::string& name) {
     const std::string folder = std::string(kInstallationFolder) + "\\";
     const std::string target = folder + name;
