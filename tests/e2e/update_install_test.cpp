@@ -158,8 +158,9 @@ TEST_F(UpdateInstall, InteractiveRunThatLeavesTheOldVersionReportsFailureAndOffe
 TEST_F(UpdateInstall, AutomaticRunClosesTheApplicationReplacesItAndStartsItMinimised) {
     InstallOldRelease(kInstallFolder);
     PublishNewRelease();
-    // The running application takes two seconds to close: its executable is in use meanwhile.
-    scenario.Start(Join(kInstallFolder, "Velmor.exe"), {"--close-delay=2000"}, kInstallFolder);
+    // The running application takes four seconds to close, far longer than the downloads: its
+    // executable is still in use when its turn comes, and is replaced once the application has gone.
+    scenario.Start(Join(kInstallFolder, "Velmor.exe"), {"--close-delay=4000"}, kInstallFolder);
     ASSERT_TRUE(WaitUntil([&] { return !scenario.VelmorLog(kInstallFolder).empty(); }, 10s));
     ASSERT_TRUE(scenario.WaitForWindow(kApplicationTitle));
     WineProgram& updater = scenario.StartAutomatic(kInstallFolder);
