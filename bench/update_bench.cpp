@@ -214,7 +214,7 @@ private:
         WineProgram& program = scenario_.StartAutomatic(kInstallFolder);
         UpdaterRun run;
         const std::optional<WindowReport> offer = WaitForOffer(scenario_, std::chrono::seconds(60));
-        const std::optional<pid_t> pid = FindWineProcess("MAJLumoradex.exe");
+        const std::optional<pid_t> pid = FindWineProcess(scenario_.Session(), "MAJLumoradex.exe");
         if (!offer || !pid)
             throw std::runtime_error("the updater offered no update");
         const auto start = Clock::now();
@@ -223,7 +223,8 @@ private:
             if (const std::optional<std::size_t> peak = PeakResidentKiB(*pid))
                 run.peakKiB = std::max(run.peakKiB, *peak);
         });
-        program.Kill(); // the application it started
+        program.Kill();
+        KillWineProcesses(scenario_.Session(), "Velmor.exe"); // the application it started
         run.installed = NewReleaseInstalled(release);
         return run;
     }
@@ -255,7 +256,7 @@ private:
         std::optional<pid_t> pid;
         const double seconds = SecondsToExit(program, start, [&] {
             if (watchMemory && !pid)
-                pid = FindWineProcess("wininet_floor.exe");
+                pid = FindWineProcess(scenario_.Session(), "wininet_floor.exe");
             if (pid)
                 peakKiB = std::max(peakKiB, PeakResidentKiB(*pid).value_or(0));
         });

@@ -67,7 +67,7 @@ std::vector<ReleaseFile> RealisticRelease() {
 
 std::vector<ReleaseFile> SmallRelease() {
     return {{"Velmor.prm", 4 * kKiB},     {"VelmorA.prm", 6 * kKiB},  {"VelmorE.prm", 3 * kKiB},
-            {"MailLink.exe", 256 * kKiB}, {"XVelmor.mdb", 4 * kMiB}, {"socle.mdb", 2 * kMiB},
+            {"MailLink.exe", 1 * kMiB}, {"XVelmor.mdb", 4 * kMiB}, {"socle.mdb", 2 * kMiB},
             {"Velmor.exe", 1 * kMiB}};
 }
 

@@ -20,7 +20,7 @@ struct ReleaseFile {
 // Realistic sizes: the .prm files a few KiB, MailLink.exe 1 MiB, Velmor.exe 8 MiB, socle.mdb
 // 32 MiB, XVelmor.mdb 128 MiB.
 std::vector<ReleaseFile> RealisticRelease();
-// The same files scaled down (a few MiB in all), for many short runs.
+// The same files scaled down (about 8 MiB in all), for many short runs.
 std::vector<ReleaseFile> SmallRelease();
 
 std::size_t TotalSize(const std::vector<ReleaseFile>& files);

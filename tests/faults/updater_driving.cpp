@@ -1,5 +1,7 @@
 #include "tests/faults/updater_driving.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -23,6 +25,15 @@ std::string FirstArgument(const fs::path& process) {
     std::string argument;
     std::getline(in, argument, '\0');
     return argument;
+}
+
+bool HasVariable(const fs::path& process, const std::string& assignment) {
+    std::ifstream in(process / "environ", std::ios::binary);
+    for (std::string variable; std::getline(in, variable, '\0');) {
+        if (variable == assignment)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -66,18 +77,34 @@ std::string WaitForResultMessage(const Scenario& scenario, std::chrono::millisec
     return ended ? message : std::string();
 }
 
-// Wine gives each process the Windows path of its program as its first argument.
-std::optional<pid_t> FindWineProcess(std::string_view exeName) {
+// Wine gives each process its program as its first argument, as it was started (a bare name or a
+// Windows path); the prefix in its environment tells the session's processes from those of other
+// sessions on the machine.
+std::vector<pid_t> FindWineProcesses(const WineSession& session, std::string_view exeName) {
     const std::string wanted = "\\" + Lower(exeName);
+    const std::string prefix = "WINEPREFIX=" + session.Prefix().string();
+    std::vector<pid_t> found;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
         const std::string name = entry.path().filename().string();
         if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit))
             continue;
-        if (Lower(FirstArgument(entry.path())).ends_with(wanted))
-            return static_cast<pid_t>(std::stol(name));
+        const std::string program = Lower(FirstArgument(entry.path()));
+        if ((program == wanted.substr(1) || program.ends_with(wanted)) && HasVariable(entry.path(), prefix))
+            found.push_back(static_cast<pid_t>(std::stol(name)));
     }
-    return std::nullopt;
+    return found;
+}
+
+std::optional<pid_t> FindWineProcess(const WineSession& session, std::string_view exeName) {
+    const std::vector<pid_t> found = FindWineProcesses(session, exeName);
+    return found.empty() ? std::nullopt : std::optional<pid_t>(found.front());
+}
+
+void KillWineProcesses(const WineSession& session, std::string_view exeName) {
+    for (pid_t pid : FindWineProcesses(session, exeName))
+        kill(pid, SIGKILL);
+    WaitUntil([&] { return FindWineProcesses(session, exeName).empty(); }, std::chrono::seconds(5));
 }
 
 std::optional<std::size_t> PeakResidentKiB(pid_t pid) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tests/e2e/e2e.h"
 
@@ -29,8 +30,13 @@ std::string MessageNow(const Scenario& scenario);
 // Waits until Message starts with "Téléchargements" and returns it; empty after the time-out.
 std::string WaitForResultMessage(const Scenario& scenario, std::chrono::milliseconds timeout);
 
-// The Linux process that runs the Windows program whose file name is exeName (any letter case).
-std::optional<pid_t> FindWineProcess(std::string_view exeName);
+// The Linux processes of the session that run the Windows program whose file name is exeName
+// (any letter case). Wine gives a program it starts a process group of its own: ending the group
+// of its parent does not end it.
+std::vector<pid_t> FindWineProcesses(const WineSession& session, std::string_view exeName);
+std::optional<pid_t> FindWineProcess(const WineSession& session, std::string_view exeName);
+// Kills them (the application an automatic run started, say) and waits up to 5 s for them to go.
+void KillWineProcesses(const WineSession& session, std::string_view exeName);
 // Its peak resident memory (VmHWM) in KiB; nothing once it has ended.
 std::optional<std::size_t> PeakResidentKiB(pid_t pid);
 
