@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "tests/e2e/e2e.h"
@@ -73,10 +74,10 @@ protected:
     // The middle strip's column between the caption and the right edge, which no text covers.
     std::vector<Rgb> Strip(int id) const {
         const Rect button = Button(id);
-        const Image screen = Display().CaptureScreen();
+        const std::optional<Image> window = Display().CaptureWindow(kHostTitle);
         std::vector<Rgb> column;
-        for (int y = button.top; y < button.top + 20; ++y)
-            column.push_back(screen.AtScreen(button.Right() - 3, y));
+        for (int y = button.top; window && y < button.top + 20; ++y)
+            column.push_back(window->AtScreen(button.Right() - 3, y));
         return column;
     }
 
@@ -89,8 +90,10 @@ TEST_F(BoutonUnderMouse, HoverLightsTheFaceAndItFadesBackWhileThePointerRests) {
     Display().MoveMouse(terminer.left + 90, terminer.top + 10);
     Display().MoveMouse(terminer.left + 100, terminer.top + 10);
     const auto moved = std::chrono::steady_clock::now();
-    std::vector<Rgb> seen = Strip(kTerminer);
-    EXPECT_TRUE(seen == Colours(testing_host::kOrange) || seen == Colours(testing_host::kBleuOO))
+    // A slow screenshot may already see a step of the fade; any of them proves the face was lit.
+    const std::vector<Rgb> seen = Strip(kTerminer);
+    EXPECT_TRUE(seen == Colours(testing_host::kOrange) || seen == Colours(testing_host::kBleuOO) ||
+                seen == Colours(testing_host::kBleuo))
         << "the face did not light under the pointer";
     EXPECT_FALSE(Events("mousemouve", kTerminer).empty());
     EXPECT_TRUE(WaitUntil([&] { return Strip(kTerminer) == Colours(testing_host::kBleu); }, 5s, 20ms));
@@ -137,6 +140,7 @@ TEST_F(BoutonUnderMouse, PressOnTheVisibleIconRectangleDoesNothing) {
     ASSERT_TRUE(WaitUntil([&] { return Events("click", kConsulter).size() == 1; }, 10s)) << host->Output();
     EXPECT_TRUE(Events("click", kTerminer).empty());
     EXPECT_TRUE(Events("mousemouve", kTerminer).empty());
+    EXPECT_EQ(Strip(kTerminer), Colours(testing_host::kBleu));
 }
 
 } // namespace
