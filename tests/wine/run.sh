@@ -4,5 +4,7 @@
 set -euo pipefail
 state=${1:?usage: run.sh STATE_DIR program.exe [arguments...]}
 shift
-eval "$("$(dirname "$0")/session.sh" env "$state")"
+# Without a running session, stop here rather than run the program with no display.
+variables=$("$(dirname "$0")/session.sh" env "$state")
+eval "$variables"
 exec wine "$@"
