@@ -19,14 +19,20 @@
 // - Scenario (scenario.h): Windows folders by Windows path (kInstallFolder, kScratchFolder "C:\e2e",
 //   kOtherDrive "D:\", all cleared at the start), fixture copies (PlaceVelmor with "4.2.0.1"-style
 //   four-part versions or "noversion", PlaceUpdater, PlaceFakeExplorer), fixture logs (VelmorLog,
-//   ExplorerLog: Records of kind start/close/exit/lock), programs (Start, StartInteractive,
-//   StartAutomatic -> WineProgram: WaitForExit, Running, Kill, Output), windows (Inspect,
-//   WaitForWindow, PostClose, WatchWhileRunning), the server (Server, StopServer) and the display.
-// - UpdateServer and Reply (update_server.h): scripted answers and faults per path, request log.
-// - WindowReport, UpdaterItems (window_report.h): what inspector.exe reports, parsed.
+//   ExplorerLog: Records of kind start/lock/close/exit, each with time_ms), programs (Start,
+//   StartInteractive, StartAutomatic -> WineProgram: WaitForExit, Running, Kill, Output, LinuxPid),
+//   windows (Inspect, WaitForWindow, PostClose, WatchWhileRunning), the server (Server, StopServer)
+//   and the display. Every program of the session, also one a program started, ends with the
+//   scenario (and any left over ends when the next one starts).
+// - UpdateServer and Reply (update_server.h): scripted answers and faults per path, request log;
+//   also as the program lumoradex-test-server for the demo and the benchmarks.
+// - WindowReport, UpdaterItems (window_report.h): what inspector.exe reports, parsed. While the
+//   program's thread is blocked (a fetch), texts come from the copy the system keeps
+//   (text_source "system"), which the updater keeps up to date.
 // - XDisplay, Image, Rgb (x_display.h): X windows by title, screenshots, pixels, mouse clicks;
-//   screen coordinates = Win32 screen coordinates (WindowReport::ScreenX/ScreenY from client ones).
+//   screen coordinates = Win32 screen coordinates (WindowReport::ScreenX/ScreenY/ScreenRect).
 // - WaitUntil (scenario.h): poll a condition with a deadline. Never assert on durations.
+// - tests/win32/fixture_process_win.h: the same fixtures from Windows-side tests.
 
 #include "tests/e2e/build_paths.h"
 #include "tests/e2e/record.h"

@@ -41,8 +41,10 @@ struct ControlReport {
     bool enabled = false;
     unsigned long style = 0;
     unsigned long exStyle = 0;
-    std::string text;       // UTF-8
-    std::string textSource; // "message" (WM_GETTEXT) or "system" (the window did not respond)
+    std::string text; // UTF-8
+    // "message" (WM_GETTEXT) or "system": the window did not respond, and the text is the copy the
+    // system keeps (an EDIT control's own text reaches it only when its program mirrors it there).
+    std::string textSource;
 
     // Compares the class name without regard to letter case (Wine reports "Edit" for "EDIT").
     bool IsClass(std::string_view name) const;
