@@ -46,14 +46,7 @@ std::string WindowText(HWND window) {
     return Narrow(text);
 }
 
-// The text also goes to the copy the system keeps for the window (an EDIT control keeps its own):
-// other programs, accessibility tools and the tests' inspector, then read it even while a blocking
-// step holds this thread and no WM_GETTEXT can be answered.
-void SetText(HWND window, const std::string& text) {
-    const std::wstring wide = Widen(text);
-    SetWindowTextW(window, wide.c_str());
-    DefWindowProcW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-}
+void SetText(HWND window, const std::string& text) { SetWindowTextW(window, Widen(text).c_str()); }
 
 } // namespace
 
