@@ -40,6 +40,18 @@ void OfferUpdate(Scenario& scenario) {
 
 bool OrangeText(const Rgb& pixel) { return pixel.red > 200 && pixel.green > 80 && pixel.green < 200 && pixel.blue < 120; }
 
+// Waits until the status line reads the text; the window's last report is left in `window`.
+bool WaitForMessage(const Scenario& scenario, std::string_view text, std::optional<WindowReport>& window,
+                    std::chrono::milliseconds timeout = 20s) {
+    return WaitUntil(
+        [&] {
+            window = scenario.Inspect();
+            const auto items = window ? UpdaterItems::Of(*window) : UpdaterItems{};
+            return items.message && items.message->text == text;
+        },
+        timeout);
+}
+
 TEST(UpdaterWindow, AtCreationEveryControlHoldsItsFirstValues) {
     Scenario scenario;
     // No application anywhere and a server that never answers: the window is caught hidden, before
@@ -99,16 +111,9 @@ TEST(UpdaterWindow, TheScreenShowsFramesStatusAndButtonsOnWhite) {
     Scenario scenario;
     OfferUpdate(scenario);
     WineProgram& updater = scenario.StartInteractive(kScratchFolder, "x");
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            auto window = scenario.Inspect();
-            return window && window->visible && UpdaterItems::Of(*window).message &&
-                   UpdaterItems::Of(*window).message->text == "Des mises à jour sont disponibles";
-        },
-        20s))
-        << updater.Output();
-    std::optional<WindowReport> window = scenario.Inspect();
-    ASSERT_TRUE(window);
+    std::optional<WindowReport> window;
+    ASSERT_TRUE(WaitForMessage(scenario, "Des mises à jour sont disponibles", window)) << updater.Output();
+    ASSERT_TRUE(window->visible);
     EXPECT_TRUE(window->topmost);
     const Image screen = scenario.Display().CaptureScreen();
     auto at = [&](int x, int y) { return screen.AtScreen(window->ScreenX(x), window->ScreenY(y)); };
@@ -148,33 +153,17 @@ TEST(UpdaterWindow, WhileMiseAJourIsHiddenTheInactivePictureStandsInItsPlaceAndI
     Scenario scenario;
     OfferUpdate(scenario);
     WineProgram& updater = scenario.StartInteractive(kScratchFolder, "x");
-    std::optional<WindowReport> window = scenario.WaitForWindow(kUpdaterTitle, 20s);
-    ASSERT_TRUE(window) << updater.Output();
-    ASSERT_TRUE(WaitUntil([&] { return scenario.Server().RequestCount("/version.htm") == 1; }, 20s));
     const Rect miseAJour{221, 108, 154, 20};
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            window = scenario.Inspect();
-            const auto items = UpdaterItems::Of(*window);
-            return items.message && items.message->text == "Des mises à jour sont disponibles";
-        },
-        20s));
+    std::optional<WindowReport> window;
+    ASSERT_TRUE(WaitForMessage(scenario, "Des mises à jour sont disponibles", window)) << updater.Output();
     scenario.Display().Click(window->ScreenX(miseAJour.CenterX()), window->ScreenY(miseAJour.CenterY()));
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            window = scenario.Inspect();
-            const auto items = UpdaterItems::Of(*window);
-            return items.message && items.message->text == "Téléchargements terminés, mise à jour OK";
-        },
-        60s))
+    ASSERT_TRUE(WaitForMessage(scenario, "Téléchargements terminés, mise à jour OK", window, 60s))
         << updater.Output();
     EXPECT_FALSE(UpdaterItems::Of(*window).miseAJour->visible);
 
-    const auto inactivePixels = [&] {
-        const Image screen = scenario.Display().CaptureScreen();
-        return screen.CountInScreenRect(window->ScreenRect(kImage2), [](const Rgb& p) { return p == kInactiveBorder; });
-    };
-    EXPECT_GT(inactivePixels(), 300);
+    const Image screen = scenario.Display().CaptureScreen();
+    EXPECT_GT(screen.CountInScreenRect(window->ScreenRect(kImage2), [](const Rgb& p) { return p == kInactiveBorder; }),
+              300);
 
     const int requestsBefore = static_cast<int>(scenario.Server().Requests().size());
     scenario.Display().Click(window->ScreenX(miseAJour.CenterX()), window->ScreenY(miseAJour.CenterY()));
@@ -207,13 +196,7 @@ TEST(UpdaterWindow, ActionEndsTheProgramWhenItReadsTerminer) {
     WineProgram& updater = scenario.StartInteractive(kScratchFolder, "x");
     std::optional<WindowReport> window = scenario.WaitForWindow(kUpdaterTitle, 20s);
     ASSERT_TRUE(window) << updater.Output();
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            window = scenario.Inspect();
-            const auto items = UpdaterItems::Of(*window);
-            return items.message && items.message->text == "Impossible de contrôler les versions";
-        },
-        20s));
+    ASSERT_TRUE(WaitForMessage(scenario, "Impossible de contrôler les versions", window));
     const ControlReport* action = UpdaterItems::Of(*window).action;
     ASSERT_EQ(action->text, "Terminer");
     scenario.Display().Click(window->ScreenX(action->rect.CenterX()), window->ScreenY(action->rect.CenterY()));
@@ -226,13 +209,7 @@ TEST(UpdaterWindow, EachClickOnConsulterOpensTheSupportPageOnceAndLeavesTheWindo
     scenario.PlaceFakeExplorer(kUpdaterFolder);
     WineProgram& updater = scenario.StartInteractive(kScratchFolder, "x");
     std::optional<WindowReport> window;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            window = scenario.Inspect();
-            const auto items = window ? UpdaterItems::Of(*window) : UpdaterItems{};
-            return items.message && items.message->text == "Impossible de contrôler les versions";
-        },
-        20s))
+    ASSERT_TRUE(WaitForMessage(scenario, "Impossible de contrôler les versions", window))
         << updater.Output();
     const Rect consulter = UpdaterItems::Of(*window).boutonLM1->rect;
     for (int click = 1; click <= 2; ++click) {
@@ -261,13 +238,7 @@ TEST(UpdaterWindow, TheCloseBoxEndsTheProgramDuringAnUpdateLeavingEveryFileWhole
     scenario.Server().Set("/majv4/Velmor.prm", Reply::Ok(newPrm).Throttled(1000));
     WineProgram& updater = scenario.StartInteractive(kScratchFolder, "x");
     std::optional<WindowReport> window;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            window = scenario.Inspect();
-            const auto items = window ? UpdaterItems::Of(*window) : UpdaterItems{};
-            return items.message && items.message->text == "Des mises à jour sont disponibles";
-        },
-        20s))
+    ASSERT_TRUE(WaitForMessage(scenario, "Des mises à jour sont disponibles", window))
         << updater.Output();
     const Rect miseAJour = UpdaterItems::Of(*window).miseAJour->rect;
     scenario.Display().Click(window->ScreenX(miseAJour.CenterX()), window->ScreenY(miseAJour.CenterY()));
