@@ -32,15 +32,29 @@ struct InteractiveRun {
     std::string message;
 };
 
+// The inspector reads the controls one message at a time, and a handler still running answers
+// some of them (while it flushes its messages): a report counts once the next one says the same.
+bool SameState(const WindowReport& a, const WindowReport& b) {
+    const UpdaterItems x = UpdaterItems::Of(a);
+    const UpdaterItems y = UpdaterItems::Of(b);
+    return a.topmost == b.topmost && a.visible == b.visible && TextOf(x.vLocale) == TextOf(y.vLocale) &&
+           TextOf(x.vSite) == TextOf(y.vSite) && TextOf(x.message) == TextOf(y.message) &&
+           TextOf(x.action) == TextOf(y.action) &&
+           (x.miseAJour && x.miseAJour->visible) == (y.miseAJour && y.miseAJour->visible);
+}
+
 InteractiveRun RunInteractive(Scenario& scenario, std::string_view workingFolder,
                               std::chrono::milliseconds timeout = 20s) {
     InteractiveRun run;
     run.updater = &scenario.StartInteractive(workingFolder);
+    std::optional<WindowReport> previous;
     std::optional<WindowReport> window;
     const bool decided = WaitUntil(
         [&] {
+            previous = std::move(window);
             window = scenario.Inspect();
-            return window && IsVerdict(TextOf(UpdaterItems::Of(*window).message));
+            return window && previous && IsVerdict(TextOf(UpdaterItems::Of(*window).message)) &&
+                   SameState(*previous, *window);
         },
         timeout, 200ms);
     EXPECT_TRUE(decided) << (window ? window->raw : "no window") << run.updater->Output();
