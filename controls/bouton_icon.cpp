@@ -16,7 +16,9 @@ struct IconWord {
     Colour colour;
 };
 
-// In the symbol font "a" is a check mark and "r" a cross.
+// In the symbol font "a" is a check mark, "r" a cross and "2" the mark of something new.
+constexpr std::string_view kNewGlyph = "2";
+// The words are compared whole and case-sensitively.
 constexpr std::array<IconWord, 6> kIconWords{{
     {"Ok", "a", kIconGreen},
     {"Synchroniser", "a", kIconGreen},
@@ -26,19 +28,23 @@ constexpr std::array<IconWord, 6> kIconWords{{
     {"Supprimer", "r", kIconRed},
 }};
 
-void ChooseGlyph(const std::string& caption, IconLabel& icon) {
-    icon.text.clear();
+// "Nouve" anywhere in the caption overrides the whole words.
+const IconWord* GlyphFor(const std::string& caption) {
+    static constexpr IconWord kNew{"", kNewGlyph, kIconBlue};
+    if (caption.find("Nouve") != std::string::npos)
+        return &kNew;
     for (const auto& word : kIconWords) {
-        if (caption == word.caption) {
-            icon.text = word.glyph;
-            icon.foreColour = word.colour;
-            break;
-        }
+        if (caption == word.caption)
+            return &word;
     }
-    if (caption.find("Nouve") != std::string::npos) {
-        icon.text = "2";
-        icon.foreColour = kIconBlue;
-    }
+    return nullptr;
+}
+
+void ChooseGlyph(const std::string& caption, IconLabel& icon) {
+    const IconWord* glyph = GlyphFor(caption);
+    icon.text = glyph != nullptr ? std::string(glyph->glyph) : std::string();
+    if (glyph != nullptr)
+        icon.foreColour = glyph->colour;
 }
 
 } // namespace

@@ -23,11 +23,6 @@ const Rgb kFrameGrey{192, 192, 192};
 const Rgb kInactiveBorder{178, 178, 178};
 const Rect kImage2{220, 107, 155, 23};
 
-// The client rectangle of Principal on the screen, for reading screenshots.
-Rect ClientOnScreen(const WindowReport& window) {
-    return {window.clientLeft, window.clientTop, window.clientWidth, window.clientHeight};
-}
-
 std::string SupportPage() { return "http://127.0.0.1:" + std::to_string(UpdateServerPort()) + "/support.htm"; }
 
 // Installed 4.2.0, server offering 4.2.1 with the new executable and nothing else (the other files
@@ -98,8 +93,9 @@ TEST(UpdaterWindow, AtCreationEveryControlHoldsItsFirstValues) {
         const ControlReport& control = window->controls[i];
         EXPECT_TRUE(control.IsClass(expected[i].className)) << i << ": " << control.className;
         EXPECT_EQ(control.rect, expected[i].rect) << i;
-        if (!control.IsClass("Edit"))
+        if (!control.IsClass("Edit")) {
             EXPECT_EQ(control.text, expected[i].text) << i;
+        }
         EXPECT_TRUE(control.visible) << i;
     }
     // The boxes are read-only: the user reads what the check wrote.
