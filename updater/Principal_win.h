@@ -71,6 +71,7 @@ private:
     std::unique_ptr<PrincipalControls> controls_;
     std::array<HWND, 3> buttons_{}; // by PrincipalButton
     int runningHandlers_ = 0;
+    ULONGLONG lastRepaint_ = 0;
 
     Win32Environment environment_;
     WinInetTransfer transfer_; // Inet1

@@ -28,7 +28,7 @@ public:
 
     // Processes pending window messages once (paint and input), then returns.
     virtual void FlushMessages() = 0;
-    // Repaints the window now without processing input.
+    // Repaints the window now without processing input; requests less than 100 ms apart may be dropped.
     virtual void RepaintNow() = 0;
 };
 
