@@ -37,6 +37,7 @@
 #include "tests/e2e/build_paths.h"
 #include "tests/e2e/record.h"
 #include "tests/e2e/scenario.h"
+#include "tests/e2e/update_offer.h"
 #include "tests/e2e/update_server.h"
 #include "tests/e2e/window_report.h"
 #include "tests/e2e/wine_session.h"

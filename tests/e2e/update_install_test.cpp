@@ -12,10 +12,6 @@
 namespace lumoradex::e2e {
 namespace {
 
-const std::string kUpdateOk = "T\xC3\xA9l\xC3\xA9"
-                              "chargements termin\xC3\xA9s, mise \xC3\xA0 jour OK";
-const std::string kUpdateFailed = "T\xC3\xA9l\xC3\xA9"
-                                  "chargements termin\xC3\xA9s, Echec de MAJ";
 const std::vector<std::string> kDataFiles{"Velmor.prm",   "VelmorA.prm", "VelmorE.prm",
                                           "MailLink.exe", "XVelmor.mdb", "socle.mdb"};
 constexpr char kWorkFolder[] = "C:\\e2e\\work";
@@ -55,19 +51,9 @@ protected:
 
     // Waits for the offer of the update and clicks "Mettre à jour"; false when none came.
     bool ClickUpdateOnceOffered() {
-        std::optional<WindowReport> offer;
-        const bool offered = WaitUntil(
-            [&] {
-                offer = scenario.Inspect();
-                if (!offer || !offer->visible)
-                    return false;
-                const UpdaterItems items = UpdaterItems::Of(*offer);
-                return items.miseAJour != nullptr && items.miseAJour->visible && items.message != nullptr &&
-                       items.message->text == "Des mises \xC3\xA0 jour sont disponibles";
-            },
-            20s);
-        if (!offered) {
-            ADD_FAILURE() << "no update offered: " << (offer ? offer->raw : "no window");
+        const std::optional<WindowReport> offer = WaitForOffer(scenario, 20s);
+        if (!offer) {
+            ADD_FAILURE() << "no update offered";
             return false;
         }
         const UpdaterItems items = UpdaterItems::Of(*offer);

@@ -38,21 +38,6 @@ bool HasVariable(const fs::path& process, const std::string& assignment) {
 
 } // namespace
 
-std::optional<WindowReport> WaitForOffer(const Scenario& scenario, std::chrono::milliseconds timeout) {
-    std::optional<WindowReport> offer;
-    const bool offered = WaitUntil(
-        [&] {
-            offer = scenario.Inspect();
-            if (!offer || !offer->visible)
-                return false;
-            const UpdaterItems items = UpdaterItems::Of(*offer);
-            return items.miseAJour != nullptr && items.miseAJour->visible && items.message != nullptr &&
-                   items.message->text == kOfferMessage;
-        },
-        timeout, std::chrono::milliseconds(20));
-    return offered ? offer : std::nullopt;
-}
-
 void ClickMiseAJour(const Scenario& scenario, const WindowReport& offer) {
     scenario.Display().Click(offer.ScreenX(298), offer.ScreenY(118));
 }

@@ -15,14 +15,6 @@
 
 namespace lumoradex::e2e {
 
-inline constexpr char kOfferMessage[] = "Des mises \xC3\xA0 jour sont disponibles";
-inline constexpr char kUpdateOk[] = "T\xC3\xA9l\xC3\xA9"
-                                    "chargements termin\xC3\xA9s, mise \xC3\xA0 jour OK";
-inline constexpr char kUpdateFailed[] = "T\xC3\xA9l\xC3\xA9"
-                                        "chargements termin\xC3\xA9s, Echec de MAJ";
-
-// The shown window once it offers the update ("Mettre à jour" visible); nothing after the time-out.
-std::optional<WindowReport> WaitForOffer(const Scenario& scenario, std::chrono::milliseconds timeout);
 // Clicks "Mettre à jour" where the layout puts it: (298, 118) in the client area.
 void ClickMiseAJour(const Scenario& scenario, const WindowReport& offer);
 // The text of Message in the window now; empty when there is no window.
