@@ -4,8 +4,10 @@
 # the fuzz targets for minutes. Prints tables; BENCHMARKS.md explains and records them.
 #   bash bench/run.sh
 # Settings (environment): ROUNDS (update rounds, 5), CHECK_ROUNDS (15), KILL_TRIALS (200),
-# FUZZ_SECONDS (300 per target); WIN32_BUILD, NATIVE_BUILD, FUZZ_BUILD: build trees to use instead
-# of the presets' (already configured for the same UPDATE_SERVER_URL).
+# FUZZ_SECONDS (300 per target); NATIVE_BUILD, FUZZ_BUILD: build trees to use instead of the
+# presets' (already configured for the same UPDATE_SERVER_URL and Windows build).
+# Both Windows builds are compiled; the figures are those of the one this machine's Wine runs
+# (scripts/windows-build.sh, which LUMORADEX_WINDOWS_BUILD overrides).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${ROUNDS:-5}
@@ -13,38 +15,44 @@ check_rounds=${CHECK_ROUNDS:-15}
 kill_trials=${KILL_TRIALS:-200}
 fuzz_seconds=${FUZZ_SECONDS:-300}
 
-if [ -z "${WIN32_BUILD:-}" ]; then
-    cmake --preset win32 >/dev/null
-    cmake --preset native >/dev/null
+windows=$(scripts/windows-build.sh)
+for preset in win32 win64; do
+    cmake --preset $preset >/dev/null
+    cmake --build --preset $preset >/dev/null
+done
+if [ -z "${NATIVE_BUILD:-}" ]; then
+    cmake --preset native -DLUMORADEX_WINDOWS_BUILD="$windows" >/dev/null
 fi
-win32=${WIN32_BUILD:-build/win32}
 native=${NATIVE_BUILD:-build/native}
-cmake --build "$win32" >/dev/null
 cmake --build "$native" --target lumoradex-bench fault_injection_tests >/dev/null
+
+state=$native/wine
+tests/wine/session.sh start "$state" "$windows" >/dev/null
+trap 'tests/wine/session.sh stop "$state" >/dev/null 2>&1 || true' EXIT
+eval "$(tests/wine/session.sh env "$state")"
+export LUMORADEX_WINE_STATE=$state
 
 echo "== Machine"
 echo "cores: $(nproc); CPU: $(lscpu | sed -n 's/^Model name: *//p'); memory: $(free -g | awk '/^Mem:/ {print $2}') GiB"
-echo "kernel: $(uname -r); $(wine --version); curl $(curl --version | head -n 1 | cut -d' ' -f2)"
+echo "kernel: $(uname -r); $("$WINELOADER" --version) (the $windows build); curl $(curl --version | head -n 1 | cut -d' ' -f2)"
 
 echo
 echo "== Footprint"
-exe=$win32/MAJLumoradex.exe
-size=$(stat -c %s "$exe")
-dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')
 # Windows' own DLLs; anything else (a MinGW runtime DLL, say) would have to ship beside the exe.
 own='^(KERNEL32|USER32|GDI32|SHELL32|COMCTL32|VERSION|WININET|ADVAPI32|msvcrt|ole32|OLEAUT32|SHLWAPI|UxTheme)\.dll$'
-foreign=$(for dll in $dlls; do echo "$dll"; done | grep -Eiv "$own" || true)
 printf '%-30s %12s %12s %8s\n' item measured goal verdict
-printf '%-30s %9.1f KiB %12s %8s\n' "MAJLumoradex.exe size" "$(awk "BEGIN {print $size / 1024}")" "< 512 KiB" \
-    "$([ "$size" -lt $((512 * 1024)) ] && echo met || echo MISSED)"
-printf '%-30s %12s %12s %8s\n' "imported DLLs" "$(echo $dlls | wc -w)" "Windows' own" \
-    "$([ -z "$foreign" ] && echo met || echo "MISSED ($foreign)")"
-echo "imports: $dlls"
-
-state=$native/wine
-tests/wine/session.sh start "$state" >/dev/null
-trap 'tests/wine/session.sh stop "$state" >/dev/null 2>&1 || true' EXIT
-export LUMORADEX_WINE_STATE=$state
+for build in win32 win64; do
+    exe=build/$build/MAJLumoradex.exe
+    size=$(stat -c %s "$exe")
+    objdump=$([ $build = win32 ] && echo i686 || echo x86_64)-w64-mingw32-objdump
+    dlls=$($objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '\n' ' ')
+    foreign=$(for dll in $dlls; do echo "$dll"; done | grep -Eiv "$own" || true)
+    printf '%-30s %9.1f KiB %12s %8s\n' "$build MAJLumoradex.exe size" "$(awk "BEGIN {print $size / 1024}")" \
+        "< 512 KiB" "$([ "$size" -lt $((512 * 1024)) ] && echo met || echo MISSED)"
+    printf '%-30s %12s %12s %8s\n' "$build imported DLLs" "$(echo $dlls | wc -w)" "Windows' own" \
+        "$([ -z "$foreign" ] && echo met || echo "MISSED ($foreign)")"
+    echo "$build imports: $dlls"
+done
 
 echo
 echo "== Check latency"

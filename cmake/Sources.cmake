@@ -20,6 +20,15 @@ if(LUMORADEX_WIN32)
     target_link_libraries(lumoradex_win32 PUBLIC lumoradex_portable user32 gdi32 shell32 comctl32)
 
     include(cmake/Resources.cmake)
+    # Windows refuses to start a program whose manifest names another processor than its own.
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(MANIFEST_ARCHITECTURE amd64)
+    else()
+        set(MANIFEST_ARCHITECTURE x86)
+    endif()
+    configure_file(updater/MAJLumoradex.manifest.in ${CMAKE_BINARY_DIR}/generated/MAJLumoradex.manifest @ONLY)
+    set_property(SOURCE updater/MAJLumoradex.rc APPEND PROPERTY OBJECT_DEPENDS
+                 ${CMAKE_BINARY_DIR}/generated/MAJLumoradex.manifest)
     add_executable(MAJLumoradex WIN32 updater/main_win.cpp ${CMAKE_SOURCE_DIR}/updater/MAJLumoradex.rc)
     target_link_libraries(MAJLumoradex PRIVATE lumoradex_win32)
     target_link_options(MAJLumoradex PRIVATE -municode -s)

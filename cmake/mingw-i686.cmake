@@ -1,16 +1,4 @@
-# Cross build for 32-bit Windows with mingw-w64's posix-thread compilers (the win32-thread ones
-# lack std::thread and std::mutex, which GoogleTest needs).
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows (PE32, i686): the main release, for every Windows from 7 on, 32- and 64-bit.
+set(MINGW_TARGET i686-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Everything the runtime needs is linked in, so the executable imports Windows' own DLLs only.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

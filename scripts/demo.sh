@@ -3,6 +3,8 @@
 # 4.2.0, the server publishes 4.2.1, so the window offers the update and installs it.
 # With a display, the window opens there for you to use. Without one, it runs under Xvfb, clicks
 # "Mettre à jour" itself, and saves screenshots of the offer and of the result.
+# Both Windows builds are compiled; the demo runs the one this machine's Wine can run
+# (scripts/windows-build.sh, which LUMORADEX_WINDOWS_BUILD overrides).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -10,20 +12,23 @@ root=$(pwd)
 if [ "$(id -u)" = 0 ]; then
     scripts/install-deps.sh
 fi
-cmake --preset win32 >/dev/null
-cmake --build --preset win32
-cmake --preset native >/dev/null
+windows=$(scripts/windows-build.sh)
+for preset in win32 win64; do
+    cmake --preset $preset >/dev/null
+    cmake --build --preset $preset
+done
+cmake --preset native -DLUMORADEX_WINDOWS_BUILD="$windows" >/dev/null
 cmake --build --preset native --target lumoradex-test-server
 
 demo=$root/build/demo
 output=$root/demo-output
 state=$demo/wine
-fixtures=$root/build/win32/fixtures
+fixtures=$root/build/$windows/fixtures
 server=$root/build/native/tests/e2e/lumoradex-test-server
 mkdir -p "$output"
 
 user_display=${DISPLAY:-}
-tests/wine/session.sh start "$state" >/dev/null
+tests/wine/session.sh start "$state" "$windows" >/dev/null
 eval "$(tests/wine/session.sh env "$state")"
 headless=1
 if [ -n "$user_display" ]; then
@@ -52,13 +57,13 @@ for name in Velmor.prm VelmorA.prm VelmorE.prm MailLink.exe XVelmor.mdb socle.md
     demo_file "$name" 4000 a "$installation"
     demo_file "$name" 4200 b "$demo/server/majv4"
 done
-cp build/win32/MAJLumoradex.exe "$installation/"
+cp "build/$windows/MAJLumoradex.exe" "$installation/"
 
 "$server" --root "$demo/server" --version 4.2.1 --lifetime 900 --quiet >"$demo/server.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 50); do grep -q listening "$demo/server.log" && break; sleep 0.1; done
 
-inspector() { wine "$fixtures/inspector/inspector.exe" "$@" 2>/dev/null | tr -d '\r'; }
+inspector() { "$WINELOADER" "$fixtures/inspector/inspector.exe" "$@" 2>/dev/null | tr -d '\r'; }
 wait_for_message() { # text
     for _ in $(seq 300); do
         inspector | grep -q "text=$1" && return 0
@@ -75,7 +80,7 @@ screenshot() { # file
 }
 
 cd "$installation"
-wine MAJLumoradex.exe /demo >/dev/null 2>&1 &
+"$WINELOADER" MAJLumoradex.exe /demo >/dev/null 2>&1 &
 updater=$!
 cd "$root"
 

@@ -15,31 +15,31 @@ fs::path SessionScript() {
     return SourceFolder() / "tests" / "wine" / "session.sh";
 }
 
-fs::path Win32BuildFolder() {
-    return LUMORADEX_E2E_WIN32_BUILD_DIR;
+fs::path WindowsBuildFolder() {
+    return LUMORADEX_E2E_WINDOWS_BUILD_DIR;
 }
 
 fs::path UpdaterExecutable() {
-    return Win32BuildFolder() / "MAJLumoradex.exe";
+    return WindowsBuildFolder() / "MAJLumoradex.exe";
 }
 
 fs::path FixturePath(std::string_view relative) {
-    return Win32BuildFolder() / "fixtures" / fs::path(relative);
+    return WindowsBuildFolder() / "fixtures" / fs::path(relative);
 }
 
 fs::path VelmorFixture(std::string_view version) {
     fs::path path = FixturePath("velmor") / fs::path(version) / "Velmor.exe";
     if (!fs::exists(path))
         throw std::invalid_argument("no fixture " + path.string() +
-                                    " (build the win32 tree; copies are listed in "
+                                    " (build the Windows tree; copies are listed in "
                                     "tests/fixtures/velmor/CMakeLists.txt)");
     return path;
 }
 
-// The program listens to the address it was built with: the win32 tree's setting wins over this
+// The program listens to the address it was built with: the Windows tree's setting wins over this
 // tree's own when the two were configured differently.
 std::string UpdateServerUrl() {
-    std::ifstream cache(Win32BuildFolder() / "CMakeCache.txt");
+    std::ifstream cache(WindowsBuildFolder() / "CMakeCache.txt");
     const std::string key = "UPDATE_SERVER_URL:STRING=";
     for (std::string line; std::getline(cache, line);)
         if (line.compare(0, key.size(), key) == 0)

@@ -1,5 +1,5 @@
 #pragma once
-// Where the driver finds what the build made: the source tree, the win32 tree's program and
+// Where the driver finds what the build made: the source tree, the Windows tree's program and
 // fixtures, and the update server address the program was built for. CMake passes these in.
 
 #include <filesystem>
@@ -10,15 +10,15 @@ namespace lumoradex::e2e {
 
 std::filesystem::path SourceFolder();
 std::filesystem::path SessionScript();
-// The win32 build tree (CMake cache variable LUMORADEX_WIN32_BUILD_DIR).
-std::filesystem::path Win32BuildFolder();
+// The Windows tree this machine runs: build/win32 or build/win64 (LUMORADEX_WINDOWS_BUILD).
+std::filesystem::path WindowsBuildFolder();
 std::filesystem::path UpdaterExecutable();
-// A fixture program or file, relative to the win32 tree's fixtures folder: "inspector/inspector.exe".
+// A fixture program or file, relative to the Windows tree's fixtures folder: "inspector/inspector.exe".
 std::filesystem::path FixturePath(std::string_view relative);
 // A copy of the fixture application: version "4.2.0.1" (four parts, as built) or "noversion".
 std::filesystem::path VelmorFixture(std::string_view version);
 
-// UPDATE_SERVER_URL the win32 tree's program was built with ("http://127.0.0.1:18080"), and its
+// UPDATE_SERVER_URL the Windows tree's program was built with ("http://127.0.0.1:18080"), and its
 // port (80 when it names none).
 std::string UpdateServerUrl();
 int UpdateServerPort();

@@ -54,7 +54,7 @@ std::string WineProgram::Output() const {
 Scenario::Scenario()
     : session_(WineSession::FromEnvironment()), display_(session_), output_(session_.StateFolder() / "e2e-output") {
     if (!fs::exists(UpdaterExecutable()))
-        throw std::runtime_error("no " + UpdaterExecutable().string() + ": build the win32 tree first");
+        throw std::runtime_error("no " + UpdaterExecutable().string() + ": build the Windows tree first");
     // A test that failed half-way may have left programs running: they would receive this
     // scenario's close requests and hold its files.
     session_.EndPrograms();
@@ -117,7 +117,7 @@ std::vector<std::string> Scenario::FolderEntries(std::string_view folder) const 
 // Wine keeps the DOS attributes in extended attributes of the Linux file; attrib sets them as
 // Windows would.
 void Scenario::SetAttributes(std::string_view path, std::string_view attributes) const {
-    std::vector<std::string> argv{"wine", "attrib"};
+    std::vector<std::string> argv{session_.Loader(), "attrib"};
     std::istringstream words{std::string(attributes)};
     for (std::string word; words >> word;)
         argv.push_back(word);
@@ -184,11 +184,11 @@ WineProgram& Scenario::Start(std::string_view program, std::vector<std::string> 
     const fs::path folder = Linux(workingFolder);
     if (!fs::is_directory(folder))
         throw std::invalid_argument("working folder " + std::string(workingFolder) + " does not exist");
-    std::vector<std::string> argv{"wine", std::string(program)};
+    std::vector<std::string> argv{session_.Loader(), std::string(program)};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const std::string name = std::string(program.substr(program.find_last_of("\\/") + 1));
     const fs::path output = output_ / (std::to_string(programs_.size() + 1) + "-" + name + ".log");
-    // Wine takes the Unix working folder of "wine" as the program's current folder.
+    // Wine takes the Unix working folder of its loader as the program's current folder.
     programs_.emplace_back(ChildProcess::Spawn(argv, session_.Variables(), folder, output), std::string(program),
                            output);
     return programs_.back();

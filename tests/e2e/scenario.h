@@ -43,7 +43,7 @@ public:
     WineProgram(ChildProcess process, std::string program, std::filesystem::path output);
 
     const std::string& Program() const { return program_; }
-    // The Linux process that runs it ("wine" turns into the Windows program itself), e.g. for /proc.
+    // The Linux process that runs it (the loader turns into the Windows program itself), e.g. for /proc.
     pid_t LinuxPid() const { return process_.Pid(); }
     bool Running() { return process_.Running(); }
     // The exit code once it has ended (128 + signal when killed), nothing while it still runs.

@@ -47,7 +47,7 @@ std::string Option(std::string_view name, std::string_view value) {
 
 CommandResult RunInspector(const WineSession& session, std::vector<std::string> arguments,
                            std::chrono::milliseconds wait) {
-    std::vector<std::string> argv{"wine", FixturePath("inspector/inspector.exe").string()};
+    std::vector<std::string> argv{session.Loader(), FixturePath("inspector/inspector.exe").string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     CommandResult result = RunCommand(argv, session.Variables(), {}, wait + std::chrono::seconds(30));
     if (result.timedOut || (result.exitCode != 0 && result.exitCode != 1))

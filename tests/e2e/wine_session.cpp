@@ -94,7 +94,7 @@ bool RunsAProgram(const std::vector<std::string>& commandLine) {
         return false;
     const std::string& command = commandLine.front();
     const std::string name = fs::path(command).filename().string();
-    if (name == "wine" || name == "wine-preloader" || name == "wine64-preloader")
+    if (name == "wine" || name == "wine64" || name == "wine-preloader" || name == "wine64-preloader")
         return true;
     const bool windowsPath = command.size() > 2 && std::isalpha(static_cast<unsigned char>(command[0])) &&
                              command[1] == ':' && command[2] == '\\';
@@ -126,9 +126,11 @@ WineSession::WineSession(fs::path stateFolder) : state_(fs::absolute(std::move(s
             prefix_ = value;
         else if (name == "DISPLAY")
             display_ = value;
+        else if (name == "WINELOADER")
+            loader_ = value;
     }
-    if (prefix_.empty() || display_.empty())
-        throw std::runtime_error("session.sh env printed no WINEPREFIX or DISPLAY: " + printed.output);
+    if (prefix_.empty() || display_.empty() || loader_.empty())
+        throw std::runtime_error("session.sh env printed no WINEPREFIX, DISPLAY or WINELOADER: " + printed.output);
     environment_ = EnvironmentWith(variables);
 }
 

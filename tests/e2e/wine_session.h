@@ -21,7 +21,9 @@ public:
     const std::filesystem::path& StateFolder() const { return state_; }
     const std::filesystem::path& Prefix() const { return prefix_; }
     const std::string& Display() const { return display_; }
-    // The driver's environment plus the session's variables: run "wine" or X tools with it.
+    // Wine's loader for the session's side (WINELOADER): the command that runs a Windows program.
+    const std::string& Loader() const { return loader_; }
+    // The driver's environment plus the session's variables: run the loader or X tools with it.
     const Environment& Variables() const { return environment_; }
 
     // "C:\Program Files\x" -> <prefix>/drive_c/Program Files/x, through the prefix's drive table.
@@ -42,6 +44,7 @@ private:
     std::filesystem::path state_;
     std::filesystem::path prefix_;
     std::string display_;
+    std::string loader_;
     Environment environment_;
 };
 

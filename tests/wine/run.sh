@@ -7,4 +7,4 @@ shift
 # Without a running session, stop here rather than run the program with no display.
 variables=$("$(dirname "$0")/session.sh" env "$state")
 eval "$variables"
-exec wine "$@"
+exec "$WINELOADER" "$@"
