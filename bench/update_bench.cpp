@@ -250,7 +250,8 @@ private:
     // The WinINet floor with its arguments (an output folder or "-", then URLs), start to end.
     // Watching its memory scans /proc: only for runs long enough not to feel it.
     double Floor(const std::vector<std::string>& arguments, std::size_t& peakKiB, bool watchMemory = true) {
-        const std::string floorExe = scenario_.Session().ToWindows(WindowsBuildFolder() / "bench" / "wininet_floor.exe");
+        const std::string floorExe =
+            scenario_.Session().ToWindows(WindowsBuildFolder() / "bench" / "wininet_floor.exe");
         const auto start = Clock::now();
         WineProgram& program = scenario_.Start(floorExe, arguments, kScratchFolder);
         std::optional<pid_t> pid;

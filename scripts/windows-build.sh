@@ -28,6 +28,7 @@ kernel_runs_i386() {
     probe_error=$("$folder/exit32" 2>&1) || status=$?
     rm -rf "$folder"
     probe_error=${probe_error##*: }
+    probe_error=${probe_error:-exit status $status}
     [ "$status" = 32 ]
 }
 
@@ -37,7 +38,7 @@ kernel_choice() {
         echo "Windows build win32: this kernel runs 32-bit programs, so Wine's 32-bit side runs" >&2
     else
         echo win64
-        echo "Windows build win64: this kernel does not run 32-bit programs (${probe_error:-no exit status 32})," \
+        echo "Windows build win64: this kernel does not run 32-bit programs ($probe_error)," \
              "so only Wine's 64-bit side runs; LUMORADEX_WINDOWS_BUILD=win32 forces the other" >&2
     fi
 }

@@ -107,8 +107,8 @@ TEST(UpdaterWindow, TheScreenShowsFramesStatusAndButtonsOnWhite) {
     Scenario scenario;
     OfferUpdate(scenario);
     WineProgram& updater = scenario.StartInteractive(kScratchFolder, "x");
-    std::optional<WindowReport> window;
-    ASSERT_TRUE(WaitForMessage(scenario, "Des mises à jour sont disponibles", window)) << updater.Output();
+    std::optional<WindowReport> window = WaitForOffer(scenario, 20s);
+    ASSERT_TRUE(window) << updater.Output();
     ASSERT_TRUE(window->visible);
     EXPECT_TRUE(window->topmost);
     const Image screen = scenario.Display().CaptureScreen();
@@ -150,8 +150,8 @@ TEST(UpdaterWindow, WhileMiseAJourIsHiddenTheInactivePictureStandsInItsPlaceAndI
     OfferUpdate(scenario);
     WineProgram& updater = scenario.StartInteractive(kScratchFolder, "x");
     const Rect miseAJour{221, 108, 154, 20};
-    std::optional<WindowReport> window;
-    ASSERT_TRUE(WaitForMessage(scenario, "Des mises à jour sont disponibles", window)) << updater.Output();
+    std::optional<WindowReport> window = WaitForOffer(scenario, 20s);
+    ASSERT_TRUE(window) << updater.Output();
     scenario.Display().Click(window->ScreenX(miseAJour.CenterX()), window->ScreenY(miseAJour.CenterY()));
     ASSERT_TRUE(WaitForMessage(scenario, "Téléchargements terminés, mise à jour OK", window, 60s))
         << updater.Output();
@@ -233,9 +233,8 @@ TEST(UpdaterWindow, TheCloseBoxEndsTheProgramDuringAnUpdateLeavingEveryFileWhole
     // The first file crawls in, so the close request arrives while the run is in its middle.
     scenario.Server().Set("/majv4/Velmor.prm", Reply::Ok(newPrm).Throttled(1000));
     WineProgram& updater = scenario.StartInteractive(kScratchFolder, "x");
-    std::optional<WindowReport> window;
-    ASSERT_TRUE(WaitForMessage(scenario, "Des mises à jour sont disponibles", window))
-        << updater.Output();
+    std::optional<WindowReport> window = WaitForOffer(scenario, 20s);
+    ASSERT_TRUE(window) << updater.Output();
     const Rect miseAJour = UpdaterItems::Of(*window).miseAJour->rect;
     scenario.Display().Click(window->ScreenX(miseAJour.CenterX()), window->ScreenY(miseAJour.CenterY()));
     ASSERT_TRUE(scenario.Server().WaitForRequests("/majv4/Velmor.prm", 1, 20s));

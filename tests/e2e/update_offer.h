@@ -16,7 +16,8 @@ inline constexpr char kUpdateOk[] = "T\xC3\xA9l\xC3\xA9"
 inline constexpr char kUpdateFailed[] = "T\xC3\xA9l\xC3\xA9"
                                         "chargements termin\xC3\xA9s, Echec de MAJ";
 
-// The shown window once it offers the update ("Mettre à jour" visible); nothing after the time-out.
+// The shown window once its offer of the update is complete ("Mettre à jour" visible, the window
+// top-most); nothing after the time-out.
 std::optional<WindowReport> WaitForOffer(const Scenario& scenario, std::chrono::milliseconds timeout);
 
 } // namespace lumoradex::e2e
