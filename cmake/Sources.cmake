@@ -21,11 +21,6 @@ if(LUMORADEX_WIN32)
 
     include(cmake/Resources.cmake)
     # Windows refuses to start a program whose manifest names another processor than its own.
-    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-        set(MANIFEST_ARCHITECTURE amd64)
-    else()
-        set(MANIFEST_ARCHITECTURE x86)
-    endif()
     configure_file(updater/MAJLumoradex.manifest.in ${CMAKE_BINARY_DIR}/generated/MAJLumoradex.manifest @ONLY)
     set_property(SOURCE updater/MAJLumoradex.rc APPEND PROPERTY OBJECT_DEPENDS
                  ${CMAKE_BINARY_DIR}/generated/MAJLumoradex.manifest)

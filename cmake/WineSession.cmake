@@ -5,11 +5,7 @@ set(WINE_STATE_DIR ${CMAKE_BINARY_DIR}/wine)
 # The side of Wine a session runs: a Windows tree's own; in the native tree, that of the Windows build
 # this machine runs (scripts/windows-build.sh), whose program and fixtures its drivers start.
 if(LUMORADEX_WIN32)
-    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-        set(WINE_ARCH win64)
-    else()
-        set(WINE_ARCH win32)
-    endif()
+    set(WINE_ARCH ${WINDOWS_BUILD})
 else()
     if(NOT LUMORADEX_WINDOWS_BUILD)
         execute_process(COMMAND ${CMAKE_SOURCE_DIR}/scripts/windows-build.sh

@@ -27,29 +27,29 @@ case $arch in
 win32)
     loader=/usr/lib/wine/wine
     missing_hint="install wine32:i386 (scripts/install-deps.sh as root) where the kernel runs 32-bit programs"
+    other_build_hint="; where the kernel runs no 32-bit programs, use the win64 build (see scripts/windows-build.sh)"
     ;;
 win64)
     loader=/usr/lib/wine/wine64
     missing_hint="install wine64 (scripts/install-deps.sh as root)"
+    other_build_hint=
     ;;
 esac
-other_build_hint="where the kernel runs no 32-bit programs, use the win64 build (see scripts/windows-build.sh)"
 
 export WINEPREFIX=$prefix WINEARCH=$arch WINELOADER=$loader WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 # One line that says what cannot run and what to do, rather than a bare exit status 126.
 check_loader() {
-    local refusal status=0 hint=
-    [ "$arch" = win32 ] && hint="; $other_build_hint"
+    local refusal status=0
     if [ ! -x "$loader" ]; then
-        echo "Wine cannot run: its $arch loader $loader is missing: $missing_hint$hint" >&2
+        echo "Wine cannot run: its $arch loader $loader is missing: $missing_hint$other_build_hint" >&2
         exit 1
     fi
     refusal=$("$loader" --version 2>&1) || status=$?
     if [ "$status" != 0 ]; then
         refusal=${refusal##*: }
-        echo "Wine cannot run: its $arch loader $loader fails (${refusal:-exit status $status})$hint" >&2
+        echo "Wine cannot run: its $arch loader $loader fails (${refusal:-exit status $status})$other_build_hint" >&2
         exit 1
     fi
 }
