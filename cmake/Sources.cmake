@@ -24,8 +24,18 @@ if(LUMORADEX_WIN32)
     configure_file(updater/MAJLumoradex.manifest.in ${CMAKE_BINARY_DIR}/generated/MAJLumoradex.manifest @ONLY)
     set_property(SOURCE updater/MAJLumoradex.rc APPEND PROPERTY OBJECT_DEPENDS
                  ${CMAKE_BINARY_DIR}/generated/MAJLumoradex.manifest)
-    add_executable(MAJLumoradex WIN32 updater/main_win.cpp ${CMAKE_SOURCE_DIR}/updater/MAJLumoradex.rc)
-    target_link_libraries(MAJLumoradex PRIVATE lumoradex_win32)
-    target_link_options(MAJLumoradex PRIVATE -municode -s)
-    add_dependencies(MAJLumoradex lumoradex_resources)
+
+    # The program; only its entry point sees the release key, so a test tree may link a second
+    # program with a test key from the same library.
+    include(cmake/UpdatePublicKey.cmake)
+    function(lumoradex_add_program target key_file output_dir)
+        lumoradex_update_public_key_header("${key_file}" ${output_dir}/key)
+        add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/updater/main_win.cpp ${CMAKE_SOURCE_DIR}/updater/MAJLumoradex.rc)
+        target_include_directories(${target} PRIVATE ${output_dir}/key)
+        target_link_libraries(${target} PRIVATE lumoradex_win32)
+        target_link_options(${target} PRIVATE -municode -s)
+        set_target_properties(${target} PROPERTIES OUTPUT_NAME MAJLumoradex RUNTIME_OUTPUT_DIRECTORY ${output_dir})
+        add_dependencies(${target} lumoradex_resources)
+    endfunction()
+    lumoradex_add_program(MAJLumoradex "${UPDATE_PUBLIC_KEY}" ${CMAKE_BINARY_DIR})
 endif()

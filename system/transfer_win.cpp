@@ -108,7 +108,8 @@ WinInetTransfer::~WinInetTransfer() = default;
 std::optional<std::string> WinInetTransfer::FetchText(const std::string& url) {
     TextSink sink;
     try {
-        if (Receive(url, sink) == DownloadResult::Complete)
+        const DownloadResult result = Receive(url, sink);
+        if (result == DownloadResult::Complete || result == DownloadResult::Unproven)
             return std::move(sink.text);
     } catch (...) {
     }
@@ -157,8 +158,9 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
     if (*status < 200 || *status > 299)
         return DownloadResult::Refused;
 
-    // A connection closed cleanly in the middle of the body reads as a normal end: only the length
-    // announced by the server shows that the body is short. Chunked bodies announce none.
+    // A connection closed cleanly in the middle of the body reads as a normal end, and so does a
+    // chunked body cut before its last chunk: only the length the server stated shows that a body is
+    // whole. Static files always come with it, as no compression (which servers stream) is asked for.
     const std::optional<std::uint64_t> expected = ContentLength(api, request.get());
     std::vector<std::byte> buffer(kChunkSize);
     std::uint64_t received = 0;
@@ -172,9 +174,9 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
         received += read;
         sink.BetweenChunks();
     }
-    if (expected && received != *expected)
-        return DownloadResult::Failed;
-    return DownloadResult::Complete;
+    if (!expected)
+        return DownloadResult::Unproven;
+    return received == *expected ? DownloadResult::Complete : DownloadResult::Failed;
 }
 
 } // namespace lumoradex

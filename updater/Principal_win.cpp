@@ -50,7 +50,9 @@ void SetText(HWND window, const std::string& text) { SetWindowTextW(window, Wide
 
 } // namespace
 
-Principal::Principal(HINSTANCE instance) : instance_(instance) {
+Principal::Principal(HINSTANCE instance, const std::optional<P256PublicKey>& releaseKey)
+    : instance_(instance),
+      releaseVerifier_(releaseKey ? std::make_unique<CngReleaseVerifier>(*releaseKey) : nullptr) {
     RegisterWindowClass(instance, WindowProcedure);
     // A fixed-size tool window: small title bar with a close box only, no taskbar button, no icon.
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;

@@ -6,11 +6,13 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "system/environment_win.h"
 #include "system/installation_files_win.h"
 #include "system/process_services_win.h"
+#include "system/release_verifier_win.h"
 #include "system/transfer_win.h"
 #include "updater/load_handler.h"
 #include "updater/main_window_items.h"
@@ -22,8 +24,9 @@ namespace lumoradex {
 
 class Principal final : public MainWindowItems {
 public:
-    // Creates the window hidden, with every control at its creation state.
-    explicit Principal(HINSTANCE instance);
+    // Creates the window hidden, with every control at its creation state. With a release key, the
+    // update run installs signed releases only.
+    Principal(HINSTANCE instance, const std::optional<P256PublicKey>& releaseKey);
     Principal(const Principal&) = delete;
     Principal& operator=(const Principal&) = delete;
     ~Principal() override;
@@ -78,9 +81,11 @@ private:
     LoadHandler loadHandler_{*this, environment_, transfer_}; // keeps PageVersion between runs
     Win32InstallationFiles installationFiles_;
     Win32ProcessServices processServices_;
+    std::unique_ptr<CngReleaseVerifier> releaseVerifier_;
     // The update handler; its re-check is a nested run of the load handler.
-    UpdateRun updateRun_{{*this, environment_, transfer_, installationFiles_, processServices_},
-                         [this] { loadHandler_.Run(); }};
+    UpdateRun updateRun_{
+        {*this, environment_, transfer_, installationFiles_, processServices_, releaseVerifier_.get()},
+        [this] { loadHandler_.Run(); }};
 };
 
 // Runs the message loop until the window is gone; returns the exit code.

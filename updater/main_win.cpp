@@ -2,6 +2,7 @@
 
 #include "controls/BoutonLMX_win.h"
 #include "updater/Principal_win.h"
+#include "update_public_key.h"
 
 // The program has no start-up of its own: it loads its only window, whose load handler does the
 // rest. A window still open when the handler returns is shown then.
@@ -11,7 +12,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     lumoradex::RegisterBoutonLMX(instance);
 
-    lumoradex::Principal window(instance);
+    lumoradex::Principal window(instance, kUpdatePublicKey);
     window.Load();
     if (window.IsClosed())
         return 0;

@@ -19,7 +19,10 @@ public:
 };
 
 enum class DownloadResult {
-    Complete, // a 2xx answer whose whole body reached the sink
+    Complete, // a 2xx answer whose whole body, as long as the server stated, reached the sink
+    // A 2xx answer whose body ended with no stated length to prove it whole (chunked, or ended by the
+    // connection's close): a connection dropped mid-body ends it the same way.
+    Unproven,
     Refused,  // the server answered with a status other than 2xx: its body is an error page
     Failed,   // no usable answer: unreachable, time-out, reset, or a body cut short
 };
@@ -27,7 +30,8 @@ enum class DownloadResult {
 class Transfer {
 public:
     virtual ~Transfer() = default;
-    // The whole body of a 2xx answer as text; nothing when the fetch fails or the status is not 2xx.
+    // The body of a 2xx answer as text, whatever its framing; nothing when the fetch fails or the
+    // status is not 2xx.
     virtual std::optional<std::string> FetchText(const std::string& url) = 0;
     virtual DownloadResult Download(const std::string& url, DownloadSink& sink) = 0;
     // True while a transfer is in progress; false once it is over.

@@ -8,6 +8,7 @@
 #include "updater/failure_rule.h"
 #include "updater/installation_folder.h"
 #include "updater/server_addresses.h"
+#include "updater/signature_der.h"
 #include "updater/version_order.h"
 
 namespace lumoradex {
@@ -27,18 +28,25 @@ constexpr char kResultOk[] = "Téléchargements terminés, mise à jour OK";
 constexpr char kResultFailed[] = "Téléchargements terminés, Echec de MAJ";
 constexpr char kFinishCaption[] = "Terminer";
 
+constexpr char kReleaseListName[] = "release.txt";
+constexpr char kReleaseSignatureName[] = "release.sig";
+
 std::string ProgressMessage(const std::string& name) {
     return "Veuillez patienter, téléchargement en cours (" + name + ")";
 }
 
 // Streams a body into the temporary file chunk by chunk, so that memory stays bounded whatever the
-// file's size, and keeps the window painted between chunks.
+// file's size, and keeps the window painted between chunks. A signed release's file is hashed as it
+// streams in, never read back.
 class TemporaryFileSink final : public DownloadSink {
 public:
-    TemporaryFileSink(FileWriter& writer, MainWindowItems& window) : writer_(writer), window_(window) {}
+    TemporaryFileSink(FileWriter& writer, MainWindowItems& window, Sha256Hash* hash)
+        : writer_(writer), window_(window), hash_(hash) {}
 
     void Write(const std::byte* data, std::size_t size) override {
         writer_.Write(data, size);
+        if (hash_)
+            hash_->Add(data, size);
         written_ += static_cast<std::int64_t>(size);
     }
     void BetweenChunks() override { window_.RepaintNow(); }
@@ -47,6 +55,7 @@ public:
 private:
     FileWriter& writer_;
     MainWindowItems& window_;
+    Sha256Hash* hash_;
     std::int64_t written_ = 0;
 };
 
@@ -55,6 +64,7 @@ private:
 struct UpdateRun::Download {
     DownloadResult result;
     std::int64_t size;
+    Sha256Digest sha256; // in signed mode only
 };
 
 UpdateRun::UpdateRun(UpdateServices services, std::function<void()> recheck)
@@ -64,9 +74,12 @@ UpdateRun::UpdateRun(UpdateServices services, std::function<void()> recheck)
 void UpdateRun::Run() {
     SkipOnFailure([&] { services_.window.SetMiseAJourVisible(false); });
     SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
-    bool anyFileFailed = false;
-    for (std::string_view name : kUpdateFileList)
-        anyFileFailed |= MettreAJourFichier(std::string(name)) == FileOutcome::Failed;
+    // A signed release that is not proven installs nothing at all, and the run reports a failure.
+    bool anyFileFailed = !LoadSignedRelease();
+    if (!anyFileFailed) {
+        for (std::string_view name : kUpdateFileList)
+            anyFileFailed |= MettreAJourFichier(std::string(name)) == FileOutcome::Failed;
+    }
     SkipOnFailure(recheck_);
     ReportResult(anyFileFailed);
     SkipOnFailure([&] { services_.window.SetActionCaption(kFinishCaption); });
@@ -74,6 +87,31 @@ void UpdateRun::Run() {
         SkipOnFailure([&] { services_.process.StartProgram(kApplicationCommandLine, kShowMinimized); });
         SkipOnFailure([&] { services_.process.EndProgram(); });
     }
+}
+
+// Without a built-in key there is nothing to load. With one, the list must be the maker's, well
+// formed, and no older than the installed version.
+bool UpdateRun::LoadSignedRelease() {
+    signedRelease_.reset();
+    if (!services_.releaseVerifier)
+        return true;
+    SkipOnFailure([&] { signedRelease_ = FetchProvenRelease(); });
+    return signedRelease_.has_value();
+}
+
+// The signature is checked before the list is parsed: nothing of an unproven text is read.
+std::optional<ReleaseList> UpdateRun::FetchProvenRelease() {
+    const std::optional<std::string> list = services_.transfer.FetchText(DownloadUrl(kReleaseListName));
+    if (!list)
+        return std::nullopt;
+    const std::optional<std::string> der = services_.transfer.FetchText(DownloadUrl(kReleaseSignatureName));
+    const std::optional<RawP256Signature> signature = der ? P256SignatureFromDer(*der) : std::nullopt;
+    if (!signature || !services_.releaseVerifier->Verifies(*list, *signature))
+        return std::nullopt;
+    std::optional<ReleaseList> release = ParseReleaseList(*list);
+    if (!release || !MayInstallRelease(release->version, services_.window.VLocale()))
+        return std::nullopt;
+    return release;
 }
 
 // The first failing step ends the file; whatever it leaves behind is described where it fails.
@@ -87,6 +125,9 @@ FileOutcome UpdateRun::MettreAJourFichier(const std::string& name) {
 // the file is left alone. The new body replaces name only once it is wholly on the disk, by a
 // rename, so that name is never missing nor half-written, even if the updater is killed.
 FileOutcome UpdateRun::InstallFile(const std::string& name) {
+    // A file the signed list leaves out is not part of the release: the installed copy stays.
+    if (signedRelease_ && !signedRelease_->files.contains(name))
+        return FileOutcome::Rejected;
     const std::string temporary = kTemporaryPrefix + name;
     if (services_.environment.OrdinaryFileExists(temporary))
         services_.files.Delete(temporary);
@@ -95,17 +136,10 @@ FileOutcome UpdateRun::InstallFile(const std::string& name) {
     services_.window.FlushMessages();
 
     const Download download = DownloadToFile(name, temporary);
-    // An error status comes with the server's error page, never with the file: whatever its size
-    // (a 1 KB "not found" page would pass the size tests), it is no file of the application.
-    if (download.result == DownloadResult::Refused) {
-        Discard(temporary);
+    if (signedRelease_)
+        RequireSignedContent(name, download);
+    else if (!PlausibleUnsigned(name, download))
         return FileOutcome::Rejected;
-    }
-    const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
-    if (JudgeDownload(download.size, oldSize) != DownloadVerdict::Install) {
-        Discard(temporary);
-        return FileOutcome::Rejected;
-    }
     // If the replacement fails, the temporary file stays; the next run removes it first.
     ReplaceWhenFree(name, temporary);
     if (MirrorWanted())
@@ -113,21 +147,51 @@ FileOutcome UpdateRun::InstallFile(const std::string& name) {
     return FileOutcome::Installed;
 }
 
+// Unsigned, a body is judged by its status and size. An error status comes with the server's error
+// page, never with the file: whatever its size (a 1 KB "not found" page would pass the size tests),
+// it is no file of the application.
+bool UpdateRun::PlausibleUnsigned(const std::string& name, const Download& download) {
+    const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
+    if (download.result != DownloadResult::Refused && JudgeDownload(download.size, oldSize) == DownloadVerdict::Install)
+        return true;
+    Discard(kTemporaryPrefix + name);
+    return false;
+}
+
+// Signed, only the listed size and digest decide, whatever the size: a file the list names but the
+// server refuses or changed is a failure, never a silent rejection.
+void UpdateRun::RequireSignedContent(const std::string& name, const Download& download) {
+    const ReleaseFile& listed = signedRelease_->files.find(name)->second;
+    if (download.result != DownloadResult::Refused && download.size == listed.size && download.sha256 == listed.sha256)
+        return;
+    Discard(kTemporaryPrefix + name);
+    throw StepFailure("Signed content of " + name, 0);
+}
+
 // A transfer that fails or is cut short leaves a partial file: it is removed, and the failure ends
-// the file. A refused request is no failure: the server has answered, leaving the file out.
+// the file. So does a body whose end is not proven, unless the signed size and digest will prove
+// it. A refused request is no failure here: the server has answered.
 UpdateRun::Download UpdateRun::DownloadToFile(const std::string& name, const std::string& temporary) {
+    std::unique_ptr<Sha256Hash> hash = signedRelease_ ? services_.releaseVerifier->StartSha256() : nullptr;
     std::unique_ptr<FileWriter> writer = services_.files.Create(temporary);
-    TemporaryFileSink sink(*writer, services_.window);
+    TemporaryFileSink sink(*writer, services_.window, hash.get());
     DownloadResult result = DownloadResult::Failed;
     SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(name), sink); });
     WaitWhileTransferBusy();
-    const bool committed = result != DownloadResult::Failed && SkipOnFailure([&] { writer->Commit(); });
+    const bool whole = result == DownloadResult::Complete || result == DownloadResult::Refused ||
+                       (result == DownloadResult::Unproven && hash);
+    Sha256Digest digest{};
+    const bool committed = whole && SkipOnFailure([&] {
+        writer->Commit();
+        if (hash)
+            digest = hash->Finish();
+    });
     if (!committed) {
         writer.reset();
         Discard(temporary);
         throw StepFailure("Download of " + name, 0);
     }
-    return {result, sink.Written()};
+    return {result, sink.Written(), digest};
 }
 
 // The flag is tested before the first sleep, so an idle transfer costs no delay.

@@ -1,25 +1,23 @@
 #pragma once
 // The update run, the Click handler of MiseAJour: closes the application, installs the seven files
 // of the update file list one by one (MettreAJourFichier), re-checks the versions and reports.
+// Built with the maker's public key, it installs only what the release's signed list proves.
 // Platform-free: it reaches the window, the files, the network and the process through interfaces.
 
-#include <array>
 #include <functional>
+#include <optional>
 #include <string>
-#include <string_view>
 
 #include "updater/environment.h"
 #include "updater/installation_files.h"
 #include "updater/main_window_items.h"
 #include "updater/process_services.h"
+#include "updater/release_list.h"
+#include "updater/release_verifier.h"
 #include "updater/transfer.h"
+#include "updater/update_file_list.h"
 
 namespace lumoradex {
-
-// The application's files, in the order they are installed; the executable comes last so that the
-// application has the longest time to close before its turn.
-inline constexpr std::array<std::string_view, 7> kUpdateFileList{
-    "Velmor.prm", "VelmorA.prm", "VelmorE.prm", "MailLink.exe", "XVelmor.mdb", "socle.mdb", "Velmor.exe"};
 
 enum class FileOutcome {
     Installed,
@@ -33,6 +31,7 @@ struct UpdateServices {
     Transfer& transfer;
     InstallationFiles& files;
     ProcessServices& process;
+    ReleaseVerifier* releaseVerifier = nullptr; // set when releases must be signed
 };
 
 class UpdateRun {
@@ -48,7 +47,11 @@ public:
 private:
     struct Download;
 
+    bool LoadSignedRelease();
+    std::optional<ReleaseList> FetchProvenRelease();
     FileOutcome InstallFile(const std::string& name);
+    bool PlausibleUnsigned(const std::string& name, const Download& download);
+    void RequireSignedContent(const std::string& name, const Download& download);
     Download DownloadToFile(const std::string& name, const std::string& temporary);
     void WaitWhileTransferBusy();
     void Discard(const std::string& path);
@@ -59,6 +62,7 @@ private:
 
     UpdateServices services_;
     std::function<void()> recheck_;
+    std::optional<ReleaseList> signedRelease_; // the proven list of this run, in signed mode
 };
 
 } // namespace lumoradex

@@ -2,12 +2,14 @@
 // In-memory stand-ins for everything an update run touches: the window, the folders and their
 // files, the update server and the process. Each records what was done to it and can be told to fail.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "updater/installation_files.h"
 #include "updater/main_window_items.h"
 #include "updater/process_services.h"
+#include "updater/release_verifier.h"
 #include "updater/transfer.h"
 
 namespace lumoradex::update_fakes {
@@ -159,9 +162,14 @@ public:
     explicit FakeServer(std::vector<std::string>& events) : events_(events) {}
 
     std::map<std::string, FakeAnswer> answers; // by URL; any other URL fails
+    std::map<std::string, std::string> texts;  // FetchText's answers, by URL; any other URL fails
     int busyPolls = 0;                         // StillExecuting reads true this many times after each download
 
-    std::optional<std::string> FetchText(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> FetchText(const std::string& url) override {
+        events_.push_back("fetch " + url);
+        auto text = texts.find(url);
+        return text == texts.end() ? std::nullopt : std::optional<std::string>(text->second);
+    }
     DownloadResult Download(const std::string& url, DownloadSink& sink) override {
         events_.push_back("download " + url);
         busyLeft_ = busyPolls;
@@ -181,6 +189,45 @@ public:
 private:
     std::vector<std::string>& events_;
     mutable int busyLeft_ = 0;
+};
+
+// Stand-in cryptography, not a secure one: the "digest" is a 64-bit hash of the bytes spread over 32,
+// enough to tell bodies apart, and the maker's "signature" of a text is its digest twice.
+inline Sha256Digest FakeDigest(std::string_view bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    Sha256Digest digest{};
+    for (std::size_t round = 0; round < digest.size(); round += 8) {
+        for (char byte : bytes)
+            hash = (hash ^ static_cast<std::uint8_t>(byte)) * 1099511628211ull;
+        for (std::size_t at = 0; at < 8; ++at)
+            digest[round + at] = static_cast<std::uint8_t>(hash >> (8 * at));
+    }
+    return digest;
+}
+
+inline RawP256Signature FakeSignature(std::string_view message) {
+    const Sha256Digest digest = FakeDigest(message);
+    RawP256Signature signature{};
+    std::copy(digest.begin(), digest.end(), signature.begin());
+    std::copy(digest.begin(), digest.end(), signature.begin() + 32);
+    return signature;
+}
+
+class FakeSha256 final : public Sha256Hash {
+public:
+    void Add(const std::byte* data, std::size_t size) override { bytes_.append(reinterpret_cast<const char*>(data), size); }
+    Sha256Digest Finish() override { return FakeDigest(bytes_); }
+
+private:
+    std::string bytes_;
+};
+
+class FakeVerifier final : public ReleaseVerifier {
+public:
+    bool Verifies(std::string_view message, const RawP256Signature& signature) override {
+        return signature == FakeSignature(message);
+    }
+    std::unique_ptr<Sha256Hash> StartSha256() override { return std::make_unique<FakeSha256>(); }
 };
 
 class FakeProcess final : public ProcessServices {

@@ -16,6 +16,9 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::Not;
 using update_fakes::FakeAnswer;
+using update_fakes::FakeDigest;
+using update_fakes::FakeSignature;
+using update_fakes::FakeVerifier;
 using update_fakes::FakeDisk;
 using update_fakes::FakeProcess;
 using update_fakes::FakeServer;
@@ -55,7 +58,13 @@ protected:
         disk.currentFolder = "D:\\Lumoradex";
         disk.files[std::string(kInstalledExecutable)] = Body("Velmor.exe", 900, 'o');
     }
-    void RunUpdate() { run.Run(); }
+    void RunUpdate() {
+        UpdateRun run{{window, disk, server, disk, process, verifier}, [this] {
+                          events.push_back("recheck");
+                          recheck();
+                      }};
+        run.Run();
+    }
 
     bool IsNew(const std::string& path) const {
         return disk.files.contains(path) && disk.files.at(path)[0] == 'n' && disk.files.at(path).size() == 1000;
@@ -87,10 +96,7 @@ protected:
     FakeProcess process{events};
     // By default the re-check finds the versions equal, as after a good update.
     std::function<void()> recheck = [this] { window.vLocale = window.vSite; };
-    UpdateRun run{{window, disk, server, disk, process}, [this] {
-                      events.push_back("recheck");
-                      recheck();
-                  }};
+    ReleaseVerifier* verifier = nullptr; // unsigned releases
 };
 
 // --- a successful run -------------------------------------------------------------------------
@@ -247,6 +253,15 @@ TEST_F(FailedFileTest, BodyCutShortRemovesThePartialTemporaryFile) {
     EXPECT_TRUE(IsOld("XVelmor.mdb"));
     EXPECT_FALSE(disk.files.contains("NewXVelmor.mdb"));
     ExpectOnlyThatFileFailed("XVelmor.mdb");
+}
+
+// Chunked, or ended by the connection's close: without a stated length, a body cut short looks whole.
+TEST_F(FailedFileTest, BodyWithoutAStatedLengthIsNotInstalled) {
+    Publish("MailLink.exe", Body("MailLink.exe", 1000), DownloadResult::Unproven);
+    RunUpdate();
+    EXPECT_TRUE(IsOld("MailLink.exe"));
+    EXPECT_FALSE(disk.files.contains("NewMailLink.exe"));
+    ExpectOnlyThatFileFailed("MailLink.exe");
 }
 
 TEST_F(FailedFileTest, TemporaryFileThatCannotBeCreated) {
@@ -415,6 +430,165 @@ TEST_F(FailedFileTest, MirrorTargetStillInUseRemovesTheMirrorTemporaryFile) {
     EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
     ExpectOnlyThatFileFailed("Velmor.exe");
 }
+
+// --- signed releases: the list is proven before the first file, each file by its line ----------
+
+std::string Hex(const Sha256Digest& digest) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t byte : digest)
+        hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+    return hex;
+}
+
+// DER as openssl writes it; the fake signatures' integers need no sign byte unless their top bit is set.
+std::string Der(const RawP256Signature& raw) {
+    std::string integers;
+    for (std::size_t half = 0; half < 2; ++half) {
+        std::string value(reinterpret_cast<const char*>(raw.data()) + 32 * half, 32);
+        value.erase(0, std::min(value.find_first_not_of('\0'), std::size_t{31}));
+        if (static_cast<std::uint8_t>(value[0]) >= 0x80)
+            value.insert(0, 1, '\0');
+        integers += {'\x02', static_cast<char>(value.size())};
+        integers += value;
+    }
+    return std::string{'\x30', static_cast<char>(integers.size())} + integers;
+}
+
+void ServeRelease(FakeServer& server, const std::string& list, const std::string& signature) {
+    server.texts[DownloadUrl("release.txt")] = list;
+    server.texts[DownloadUrl("release.sig")] = signature;
+}
+void SignRelease(FakeServer& server, const std::string& list) { ServeRelease(server, list, Der(FakeSignature(list))); }
+
+class SignedRunTest : public FailedFileTest {
+protected:
+    SignedRunTest() {
+        verifier = &fakeVerifier;
+        Publish("Velmor.prm", Body("Velmor.prm", 200));       // the size of an error page
+        Publish("MailLink.exe", Body("MailLink.exe", 40000)); // far from the installed size
+        Publish("XVelmor.mdb", Body("XVelmor.mdb", 1000), DownloadResult::Unproven); // streamed
+        SignRelease(ListOfPublished("4.2.1"));
+    }
+
+    // What the maker's script writes for the files the server publishes now.
+    std::string ListOfPublished(const std::string& version) const {
+        std::string list = "version " + version + "\n";
+        for (std::string_view name : kUpdateFileList) {
+            if (auto answer = server.answers.find(DownloadUrl(name)); answer != server.answers.end())
+                list += Hex(FakeDigest(answer->second.body)) + " " + std::to_string(answer->second.body.size()) + " " +
+                        std::string(name) + "\n";
+        }
+        return list;
+    }
+    void SignRelease(const std::string& list) { lumoradex::SignRelease(server, list); }
+    bool IsPublished(const std::string& name) const {
+        return disk.files.at(name) == server.answers.at(DownloadUrl(name)).body;
+    }
+    void ExpectNothingInstalled() {
+        EXPECT_THAT(Downloads(), ::testing::IsEmpty());
+        for (std::string_view name : kUpdateFileList)
+            EXPECT_TRUE(IsOld(std::string(name))) << name;
+        EXPECT_THAT(Since("recheck"), ElementsAre("recheck", "Beep", "message " + kFailed, "caption Terminer"));
+    }
+
+    FakeVerifier fakeVerifier;
+};
+
+// The size tests guard unsigned releases only: a proven file installs whatever its size or framing.
+TEST_F(SignedRunTest, ProvenReleaseInstallsEveryListedFile) {
+    RunUpdate();
+    ASSERT_GE(events.size(), 5u);
+    EXPECT_EQ(events[2], "fetch " + DownloadUrl("release.txt"));
+    EXPECT_EQ(events[3], "fetch " + DownloadUrl("release.sig"));
+    EXPECT_EQ(Downloads().size(), kUpdateFileList.size());
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_TRUE(IsPublished(std::string(name))) << name;
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
+}
+
+TEST_F(SignedRunTest, SameVersionAgainIsARepair) {
+    window.vLocale = "4.2.1.0";
+    RunUpdate();
+    EXPECT_TRUE(IsPublished("Velmor.exe"));
+    EXPECT_EQ(window.message, kOk);
+}
+
+TEST_F(SignedRunTest, FileChangedButOfTheSameSizeFailsAlone) {
+    const std::string list = ListOfPublished("4.2.1");
+    Publish("socle.mdb", Body("socle.mdb", 1000, 'x'));
+    SignRelease(list);
+    RunUpdate();
+    EXPECT_TRUE(IsOld("socle.mdb"));
+    EXPECT_FALSE(disk.files.contains("Newsocle.mdb"));
+    EXPECT_TRUE(IsPublished("Velmor.exe"));
+    EXPECT_EQ(window.message, kFailed);
+}
+
+TEST_F(SignedRunTest, ListedFileTheServerRefusesIsAFailure) {
+    const std::string list = ListOfPublished("4.2.1");
+    Publish("VelmorE.prm", "<html>404</html>", DownloadResult::Refused);
+    SignRelease(list);
+    RunUpdate();
+    EXPECT_TRUE(IsOld("VelmorE.prm"));
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kFailed);
+}
+
+TEST_F(SignedRunTest, FileLeftOutOfTheListIsLeftAsItIs) {
+    Unpublish("VelmorA.prm");
+    SignRelease(ListOfPublished("4.2.1"));
+    RunUpdate();
+    EXPECT_THAT(Downloads(), Not(Contains(DownloadUrl("VelmorA.prm"))));
+    EXPECT_TRUE(IsOld("VelmorA.prm"));
+    EXPECT_EQ(window.message, kOk);
+}
+
+struct UnprovenRelease {
+    const char* name;
+    void (*spoil)(FakeServer& server, const std::string& list);
+};
+
+class UnprovenReleaseTest : public SignedRunTest, public ::testing::WithParamInterface<UnprovenRelease> {};
+
+TEST_P(UnprovenReleaseTest, InstallsNothingAndReportsFailure) {
+    server.texts.clear();
+    GetParam().spoil(server, ListOfPublished("4.2.1"));
+    RunUpdate();
+    ExpectNothingInstalled();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spoilt, UnprovenReleaseTest,
+    ::testing::Values(
+        UnprovenRelease{"NoList", [](FakeServer&, const std::string&) {}},
+        UnprovenRelease{"NoSignature",
+                        [](FakeServer& server, const std::string& list) {
+                            server.texts[DownloadUrl("release.txt")] = list;
+                        }},
+        UnprovenRelease{"SignatureOfAnotherText",
+                        [](FakeServer& server, const std::string& list) {
+                            ServeRelease(server, list, Der(FakeSignature(list + " ")));
+                        }},
+        UnprovenRelease{"ListChangedAfterSigning",
+                        [](FakeServer& server, const std::string& list) {
+                            std::string changed = list;
+                            changed[changed.size() - 2] ^= 1;
+                            ServeRelease(server, changed, Der(FakeSignature(list)));
+                        }},
+        UnprovenRelease{"SignatureThatIsNotDer",
+                        [](FakeServer& server, const std::string& list) {
+                            const RawP256Signature raw = FakeSignature(list);
+                            ServeRelease(server, list, std::string(raw.begin(), raw.end()));
+                        }},
+        UnprovenRelease{"MalformedList",
+                        [](FakeServer& server, const std::string& list) { SignRelease(server, list + "Velmor.exe\n"); }},
+        UnprovenRelease{"OlderVersion",
+                        [](FakeServer& server, const std::string& list) {
+                            SignRelease(server, "version 4.1.9" + list.substr(list.find('\n')));
+                        }}),
+    [](const ::testing::TestParamInfo<UnprovenRelease>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace lumoradex
