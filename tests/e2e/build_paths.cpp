@@ -23,6 +23,10 @@ fs::path UpdaterExecutable() {
     return WindowsBuildFolder() / "MAJLumoradex.exe";
 }
 
+fs::path SignedUpdaterExecutable() {
+    return WindowsBuildFolder() / "signed" / "MAJLumoradex.exe";
+}
+
 fs::path FixturePath(std::string_view relative) {
     return WindowsBuildFolder() / "fixtures" / fs::path(relative);
 }

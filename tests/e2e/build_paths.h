@@ -13,6 +13,8 @@ std::filesystem::path SessionScript();
 // The Windows tree this machine runs: build/win32 or build/win64 (LUMORADEX_WINDOWS_BUILD).
 std::filesystem::path WindowsBuildFolder();
 std::filesystem::path UpdaterExecutable();
+// The same program built with the public half of the test release key: it installs signed releases only.
+std::filesystem::path SignedUpdaterExecutable();
 // A fixture program or file, relative to the Windows tree's fixtures folder: "inspector/inspector.exe".
 std::filesystem::path FixturePath(std::string_view relative);
 // A copy of the fixture application: version "4.2.0.1" (four parts, as built) or "noversion".

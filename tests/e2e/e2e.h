@@ -18,7 +18,8 @@
 // What there is:
 // - Scenario (scenario.h): Windows folders by Windows path (kInstallFolder, kScratchFolder "C:\e2e",
 //   kOtherDrive "D:\", all cleared at the start), fixture copies (PlaceVelmor with "4.2.0.1"-style
-//   four-part versions or "noversion", PlaceUpdater, PlaceFakeExplorer), fixture logs (VelmorLog,
+//   four-part versions or "noversion", PlaceUpdater, PlaceFakeExplorer; UseSignedUpdater first for the
+//   program built with the test release key, SignRelease in release_signing.h), fixture logs (VelmorLog,
 //   ExplorerLog: Records of kind start/lock/close/exit, each with time_ms), programs (Start,
 //   StartInteractive, StartAutomatic -> WineProgram: WaitForExit, Running, Kill, Output, LinuxPid),
 //   windows (Inspect, WaitForWindow, PostClose, WatchWhileRunning), the server (Server, StopServer)
@@ -36,6 +37,7 @@
 
 #include "tests/e2e/build_paths.h"
 #include "tests/e2e/record.h"
+#include "tests/e2e/release_signing.h"
 #include "tests/e2e/scenario.h"
 #include "tests/e2e/update_offer.h"
 #include "tests/e2e/update_server.h"

@@ -143,7 +143,7 @@ std::string Scenario::PlaceVelmor(std::string_view version, std::string_view fol
 }
 
 std::string Scenario::PlaceUpdater(std::string_view folder) const {
-    CopyInto(UpdaterExecutable(), folder, "MAJLumoradex.exe");
+    CopyInto(updaterProgram_, folder, "MAJLumoradex.exe");
     return JoinWindows(folder, "MAJLumoradex.exe");
 }
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/e2e/build_paths.h"
 #include "tests/e2e/process.h"
 #include "tests/e2e/record.h"
 #include "tests/e2e/update_server.h"
@@ -92,6 +93,8 @@ public:
     static std::string VelmorBytes(std::string_view version);
     std::string PlaceVelmor(std::string_view version, std::string_view folder) const;
     std::string PlaceUpdater(std::string_view folder = kUpdaterFolder) const;
+    // From now on PlaceUpdater places the program built with the test release key.
+    void UseSignedUpdater() { updaterProgram_ = SignedUpdaterExecutable(); }
     std::string PlaceFakeExplorer(std::string_view folder) const;
     // The records of the fixture logs in a folder (velmor.log, explorer.log); empty when there is none.
     std::vector<Record> VelmorLog(std::string_view folder) const;
@@ -131,6 +134,7 @@ private:
     std::unique_ptr<UpdateServer> server_;
     std::deque<WineProgram> programs_;
     std::string updater_;
+    std::filesystem::path updaterProgram_ = UpdaterExecutable();
 };
 
 } // namespace lumoradex::e2e

@@ -251,16 +251,25 @@ TEST_F(UpdateInstall, FilesTheServerLeavesOutAreKeptAndTheRunSucceeds) {
     ExpectNewRelease(kInstallFolder, {"Velmor.prm", "VelmorA.prm", "VelmorE.prm", "MailLink.exe"});
 }
 
+Reply Chunked(Reply reply) {
+    reply.chunked = true;
+    return reply;
+}
+
+// A streamed body states no length, so nothing proves it whole: whether cut before its last chunk
+// or not, it ends the same way for the transfer, and is never installed.
 TEST_F(UpdateInstall, BrokenTransfersLeaveTheOldFilesWholeAndReportFailure) {
     InstallOldRelease(kInstallFolder);
     PublishNewRelease();
     scenario.Server().Set("/majv4/XVelmor.mdb", Reply::CutShort(NewBytes("XVelmor.mdb"), 600));
     scenario.Server().Set("/majv4/socle.mdb", Reply::ResetMidBody(NewBytes("socle.mdb"), 600));
+    scenario.Server().Set("/majv4/MailLink.exe", Chunked(Reply::CutShort(NewBytes("MailLink.exe"), 960)));
+    scenario.Server().Set("/majv4/VelmorE.prm", Chunked(Reply::Ok(NewBytes("VelmorE.prm"))));
     scenario.StartInteractive(kInstallFolder);
 
-    // The versions agree afterwards, yet two files did not arrive.
+    // The versions agree afterwards, yet four files did not arrive whole, or not provably so.
     ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed);
-    ExpectNewRelease(kInstallFolder, {"XVelmor.mdb", "socle.mdb"});
+    ExpectNewRelease(kInstallFolder, {"XVelmor.mdb", "socle.mdb", "MailLink.exe", "VelmorE.prm"});
 }
 
 // The one slow test: the updater's request time-out is 60 seconds.
@@ -294,6 +303,118 @@ TEST_F(UpdateInstall, FileLockedByAnotherProgramIsLeftWholeWithItsDownloadKept) 
     EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, "NewXVelmor.mdb")), NewBytes("XVelmor.mdb")); // for the next run
     EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.1"));
 }
+
+// --- signed releases: the program built with the test release key ------------------------------
+
+constexpr char kReleaseFolder[] = "C:\\e2e\\release";
+
+class SignedUpdateInstall : public UpdateInstall {
+protected:
+    SignedUpdateInstall() {
+        scenario.UseSignedUpdater();
+        for (const std::string& name : kDataFiles)
+            release_[name] = NewBytes(name);
+        release_["Velmor.exe"] = Scenario::VelmorBytes("4.2.0.1");
+    }
+
+    // Signs release_ as the maker does and publishes it with its list and signature, each file
+    // streamed or with its length.
+    void PublishSignedRelease(bool streamed = false, std::string_view version = "4.2.1",
+                              const std::filesystem::path& key = TestReleaseKey()) {
+        scenario.Server().SetVersionPage("4.2.1");
+        for (const auto& [name, bytes] : release_) {
+            scenario.WriteFile(Join(kReleaseFolder, name), bytes);
+            Reply reply = Reply::Ok(bytes);
+            reply.chunked = streamed;
+            scenario.Server().Set("/majv4/" + name, reply);
+        }
+        SignRelease(scenario.Linux(kReleaseFolder), version, key);
+        for (const char* name : {"release.txt", "release.sig"})
+            scenario.Server().Set(std::string("/majv4/") + name, Reply::Ok(scenario.ReadFile(Join(kReleaseFolder, name))));
+    }
+
+    void ExpectFiles(const std::map<std::string, std::string>& expected) {
+        for (const auto& [name, bytes] : expected)
+            EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, name)), bytes) << name;
+        ExpectNoTemporaryFile(kInstallFolder);
+    }
+    std::map<std::string, std::string> OldRelease() const {
+        std::map<std::string, std::string> old{{"Velmor.exe", Scenario::VelmorBytes("4.2.0.0")}};
+        for (const std::string& name : kDataFiles)
+            old[name] = OldBytes(name);
+        return old;
+    }
+
+    std::map<std::string, std::string> release_;
+};
+
+// The size tests guard unsigned releases only: a file proven by its signed line installs whatever
+// its size (200 bytes, an error page's) or its framing (streamed, no stated length).
+TEST_F(SignedUpdateInstall, ProvenReleaseInstallsWhateverTheSizeOrFraming) {
+    InstallOldRelease(kInstallFolder);
+    release_["Velmor.prm"] = std::string(200, 'p');
+    PublishSignedRelease(true);
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateOk);
+    ExpectFiles(release_);
+}
+
+TEST_F(SignedUpdateInstall, FileChangedAfterSigningIsRefusedAndTheOthersInstall) {
+    InstallOldRelease(kInstallFolder);
+    PublishSignedRelease();
+    std::string changed = release_["socle.mdb"];
+    changed[100] ^= 1;
+    scenario.Server().Set("/majv4/socle.mdb", Reply::Ok(changed));
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed);
+    release_["socle.mdb"] = OldBytes("socle.mdb");
+    ExpectFiles(release_);
+}
+
+enum class Spoilt { NoSignature, OtherKey, ListChanged, OlderVersion };
+
+class UnprovenSignedRelease : public SignedUpdateInstall, public ::testing::WithParamInterface<Spoilt> {};
+
+TEST_P(UnprovenSignedRelease, InstallsNothingAndReportsFailure) {
+    InstallOldRelease(kInstallFolder);
+    const Spoilt spoilt = GetParam();
+    PublishSignedRelease(false, spoilt == Spoilt::OlderVersion ? "4.1.9" : "4.2.1",
+                         spoilt == Spoilt::OtherKey ? OtherTestKey() : TestReleaseKey());
+    if (spoilt == Spoilt::NoSignature)
+        scenario.Server().Set("/majv4/release.sig", Reply::Status(404));
+    if (spoilt == Spoilt::ListChanged) {
+        std::string list = scenario.ReadFile(Join(kReleaseFolder, "release.txt"));
+        list[list.find(' ') + 1] ^= 1; // the first digit of the version
+        scenario.Server().Set("/majv4/release.txt", Reply::Ok(list));
+    }
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed);
+    ExpectFiles(OldRelease());
+    for (const auto& [name, bytes] : release_)
+        EXPECT_EQ(scenario.Server().RequestCount("/majv4/" + name), 0) << name;
+}
+
+std::string SpoiltName(const ::testing::TestParamInfo<Spoilt>& info) {
+    switch (info.param) {
+    case Spoilt::NoSignature:
+        return "NoSignature";
+    case Spoilt::OtherKey:
+        return "OtherKey";
+    case Spoilt::ListChanged:
+        return "ListChanged";
+    case Spoilt::OlderVersion:
+        return "OlderVersion";
+    }
+    return "?";
+}
+
+INSTANTIATE_TEST_SUITE_P(Release, UnprovenSignedRelease,
+                         ::testing::Values(Spoilt::NoSignature, Spoilt::OtherKey, Spoilt::ListChanged,
+                                           Spoilt::OlderVersion),
+                         SpoiltName);
 
 } // namespace
 } // namespace lumoradex::e2e
