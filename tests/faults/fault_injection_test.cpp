@@ -66,6 +66,8 @@ protected:
     static void SetUpTestSuite() {
         files_ = new fs::path(WineSession::FromEnvironment().StateFolder() / "faults");
         WriteRelease(SmallRelease(), *files_ / "old", *files_ / "new" / "majv4");
+        // Served to every test, read only by the program built with the test release key.
+        SignRelease(*files_ / "new" / "majv4", kNewVersion);
     }
     static void TearDownTestSuite() {
         delete files_;
@@ -140,6 +142,8 @@ protected:
         return message;
     }
 
+    void KillAtRandomMoments(int trials);
+
     static fs::path* files_;
     Scenario scenario;
 };
@@ -148,8 +152,8 @@ fs::path* FaultInjection::files_ = nullptr;
 
 // --- kill at any moment -------------------------------------------------------------------------
 
-TEST_F(FaultInjection, KilledAtAnyMomentEveryFileIsWhollyOldOrNewAndALaterRunInstallsTheUpdate) {
-    const int trials = EnvironmentNumber("LUMORADEX_KILL_TRIALS", 20);
+// Kills the updater at random moments of an update, then lets a later run install it.
+void FaultInjection::KillAtRandomMoments(int trials) {
     const unsigned seed = static_cast<unsigned>(EnvironmentNumber("LUMORADEX_KILL_SEED", std::random_device{}()));
     std::mt19937 random(seed);
     PublishNewRelease();
@@ -212,6 +216,16 @@ TEST_F(FaultInjection, KilledAtAnyMomentEveryFileIsWhollyOldOrNewAndALaterRunIns
               << ", files not installed by the later run: " << notInstalledLater << std::endl;
     EXPECT_EQ(violations, 0);
     EXPECT_EQ(notInstalledLater, 0);
+}
+
+TEST_F(FaultInjection, KilledAtAnyMomentEveryFileIsWhollyOldOrNewAndALaterRunInstallsTheUpdate) {
+    KillAtRandomMoments(EnvironmentNumber("LUMORADEX_KILL_TRIALS", 20));
+}
+
+// Hashing while the bytes stream in and checking before the rename keep the same guarantee.
+TEST_F(FaultInjection, SignedReleaseKilledAtAnyMomentEveryFileIsWhollyOldOrNew) {
+    scenario.UseSignedUpdater();
+    KillAtRandomMoments(EnvironmentNumber("LUMORADEX_SIGNED_KILL_TRIALS", 5));
 }
 
 // --- network faults -----------------------------------------------------------------------------
