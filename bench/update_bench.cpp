@@ -28,6 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kLinkBytesPerSecond = 100'000'000 / 8; // 100 Mbit/s
 constexpr char kFloorFolder[] = "C:\\e2e\\floor";
+constexpr char kSignedUpdaterFolder[] = "C:\\e2e\\signed";
 
 double Seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
@@ -74,13 +75,15 @@ public:
     void Throughput(int rounds) {
         const std::vector<ReleaseFile> release = RealisticRelease();
         WriteRelease(release, files_ / "old", files_ / "new" / "majv4");
+        SignRelease(files_ / "new" / "majv4", kNewVersion);
+        const std::string signedUpdater = PlaceSignedUpdater();
         scenario_.Server().ServeFolder(files_ / "new");
         scenario_.Server().SetVersionPage(kNewVersion);
         std::vector<std::string> urls;
         for (const ReleaseFile& file : release)
             urls.push_back(scenario_.Server().BaseUrl() + "/majv4/" + file.name);
 
-        std::vector<double> updaterLink, curlLink, updaterLoop, floorLoop;
+        std::vector<double> updaterLink, curlLink, updaterLoop, floorLoop, signedLoop;
         std::size_t peakKiB = 0, floorPeakKiB = 0;
         int failed = 0;
         for (int round = 0; round < rounds; ++round) {
@@ -98,13 +101,10 @@ public:
                 }
             }
             scenario_.Server().SetBandwidth(0);
-            for (int turn = 0; turn < 2; ++turn) {
-                if ((turn == 0) == updaterFirst) {
-                    const UpdaterRun run = RunUpdate(release);
-                    failed += run.installed ? 0 : 1;
-                    updaterLoop.push_back(run.seconds);
-                    peakKiB = std::max(peakKiB, run.peakKiB);
-                } else {
+            // The unsigned update, the floor and the signed update, in turn forwards and backwards.
+            for (int turn = 0; turn < 3; ++turn) {
+                const int which = updaterFirst ? turn : 2 - turn;
+                if (which == 1) {
                     std::size_t floorKiB = 0;
                     scenario_.Remove(kFloorFolder);
                     scenario_.CreateFolder(kFloorFolder);
@@ -112,15 +112,24 @@ public:
                     arguments.insert(arguments.end(), urls.begin(), urls.end());
                     floorLoop.push_back(Floor(arguments, floorKiB));
                     floorPeakKiB = std::max(floorPeakKiB, floorKiB);
+                    continue;
                 }
+                const UpdaterRun run = which == 0 ? RunUpdate(release) : RunUpdate(release, signedUpdater);
+                failed += run.installed ? 0 : 1;
+                (which == 0 ? updaterLoop : signedLoop).push_back(run.seconds);
+                peakKiB = std::max(peakKiB, run.peakKiB);
             }
-            std::fprintf(stderr, "round %d: updater %.2f s / curl %.2f s (100 Mbit/s); updater %.2f s / floor %.2f s\n",
-                         round + 1, updaterLink.back(), curlLink.back(), updaterLoop.back(), floorLoop.back());
+            std::fprintf(stderr,
+                         "round %d: updater %.2f s / curl %.2f s (100 Mbit/s); updater %.2f s / floor %.2f s / "
+                         "signed %.2f s\n",
+                         round + 1, updaterLink.back(), curlLink.back(), updaterLoop.back(), floorLoop.back(),
+                         signedLoop.back());
         }
 
         const double mib = static_cast<double>(TotalSize(release)) / (1024 * 1024);
         const double ratioLink = Median(updaterLink) / Median(curlLink);
         const double ratioLoop = Median(updaterLoop) / Median(floorLoop);
+        const double ratioSigned = Median(signedLoop) / Median(updaterLoop);
         std::printf("Update throughput: 7 files, %.1f MiB, %d rounds (medians; updater timed from the click on "
                     "\"Mettre a jour\" to its process end, references from their start to their end)\n",
                     mib, rounds);
@@ -132,11 +141,14 @@ public:
         row("curl, link limited to 100 Mbit/s", curlLink);
         row("updater, unthrottled loopback", updaterLoop);
         row("WinINet floor under Wine, unthrottled", floorLoop);
+        row("updater with a key, signed release, unthrottled", signedLoop);
         std::printf("%-44s %10s %10s %8s\n", "ratio", "measured", "goal", "verdict");
         std::printf("%-44s %10.3f %10s %8s\n", "updater / curl (100 Mbit/s)", ratioLink, "<= 1.10",
                     Verdict(ratioLink <= 1.1));
         std::printf("%-44s %10.3f %10s %8s\n", "updater / WinINet floor (unthrottled)", ratioLoop, "<= 1.20",
                     Verdict(ratioLoop <= 1.2));
+        std::printf("%-44s %10.3f %10s %8s\n", "signed / unsigned update (unthrottled)", ratioSigned, "<= 1.05",
+                    Verdict(ratioSigned <= 1.05));
         std::printf("\nMemory: peak resident set (VmHWM) of the Wine process\n");
         std::printf("%-44s %10s %10s %8s\n", "process", "MiB", "goal", "verdict");
         std::printf("%-44s %10.1f %10s %8s\n", "MAJLumoradex.exe, whole update", peakKiB / 1024.0, "< 32",
@@ -208,10 +220,20 @@ private:
         return true;
     }
 
-    // The automatic run the application starts: offer, click, then the update to the end.
-    UpdaterRun RunUpdate(const std::vector<ReleaseFile>& release) {
+    // The program built with the test release key, beside the other one on drive C:.
+    std::string PlaceSignedUpdater() {
+        const fs::path folder = scenario_.Linux(kSignedUpdaterFolder);
+        fs::create_directories(folder);
+        fs::copy_file(SignedUpdaterExecutable(), folder / "MAJLumoradex.exe", fs::copy_options::overwrite_existing);
+        return std::string(kSignedUpdaterFolder) + "\\MAJLumoradex.exe";
+    }
+
+    // The automatic run the application starts: offer, click, then the update to the end. The
+    // updater placed by the scenario unless another is named.
+    UpdaterRun RunUpdate(const std::vector<ReleaseFile>& release, const std::string& updater = {}) {
         InstallOldRelease(release);
-        WineProgram& program = scenario_.StartAutomatic(kInstallFolder);
+        WineProgram& program =
+            updater.empty() ? scenario_.StartAutomatic(kInstallFolder) : scenario_.Start(updater, {}, kInstallFolder);
         UpdaterRun run;
         const std::optional<WindowReport> offer = WaitForOffer(scenario_, std::chrono::seconds(60));
         const std::optional<pid_t> pid = FindWineProcess(scenario_.Session(), "MAJLumoradex.exe");
