@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "controls/BoutonLMX_win.h"
+#include "system/progress_relay_win.h"
 #include "system/wide_text_win.h"
 #include "updater/failure_rule.h"
 #include "updater/server_addresses.h"
@@ -10,7 +11,6 @@
 namespace lumoradex {
 namespace {
 
-constexpr wchar_t kClassName[] = L"MAJLumoradex.Principal";
 constexpr wchar_t kTitle[] = L"Mise à jour de Lumoradex";
 constexpr int kClientWidth = 381;
 constexpr int kClientHeight = 157;
@@ -23,7 +23,7 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
     windowClass.hInstance = instance;
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    windowClass.lpszClassName = kClassName;
+    windowClass.lpszClassName = Principal::kClassName;
     RegisterClassExW(&windowClass); // a second window of the class reuses the registration
 }
 
@@ -50,9 +50,11 @@ void SetText(HWND window, const std::string& text) { SetWindowTextW(window, Wide
 
 } // namespace
 
-Principal::Principal(HINSTANCE instance, const std::optional<P256PublicKey>& releaseKey)
+Principal::Principal(HINSTANCE instance, const std::optional<P256PublicKey>& releaseKey,
+                     const ElevationFactory& elevation)
     : instance_(instance),
-      releaseVerifier_(releaseKey ? std::make_unique<CngReleaseVerifier>(*releaseKey) : nullptr) {
+      releaseVerifier_(releaseKey ? std::make_unique<CngReleaseVerifier>(*releaseKey) : nullptr),
+      elevation_(elevation(window_)) {
     RegisterWindowClass(instance, WindowProcedure);
     // A fixed-size tool window: small title bar with a close box only, no taskbar button, no icon.
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
@@ -101,6 +103,8 @@ LRESULT Principal::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
         return OnControlColour(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_COPYDATA:
+        return OnCopyData(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_CLOSE:
         OnClose();
         return 0;
@@ -191,6 +195,15 @@ void Principal::OnMiseAJourClick() {
 
 // Whatever its caption, "Terminer" or "Me le rappeler plus tard": the program ends at once.
 void Principal::OnActionClick() { processServices_.EndProgram(); }
+
+// The progress of an elevated instance installing on this window's behalf.
+LRESULT Principal::OnCopyData(const COPYDATASTRUCT& data) {
+    const std::optional<std::string> progress = ReceivedProgress(data);
+    if (!progress)
+        return FALSE;
+    SetMessage(*progress);
+    return TRUE;
+}
 
 void Principal::OnNcDestroy() {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);

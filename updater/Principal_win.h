@@ -5,10 +5,12 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "system/elevation_win.h"
 #include "system/environment_win.h"
 #include "system/installation_files_win.h"
 #include "system/process_services_win.h"
@@ -22,11 +24,16 @@
 
 namespace lumoradex {
 
+// Makes the elevation service for the window whose handle it is given.
+using ElevationFactory = std::function<std::unique_ptr<Elevation>(const HWND& window)>;
+
 class Principal final : public MainWindowItems {
 public:
+    static constexpr wchar_t kClassName[] = L"MAJLumoradex.Principal";
+
     // Creates the window hidden, with every control at its creation state. With a release key, the
     // update run installs signed releases only.
-    Principal(HINSTANCE instance, const std::optional<P256PublicKey>& releaseKey);
+    Principal(HINSTANCE instance, const std::optional<P256PublicKey>& releaseKey, const ElevationFactory& elevation);
     Principal(const Principal&) = delete;
     Principal& operator=(const Principal&) = delete;
     ~Principal() override;
@@ -57,6 +64,7 @@ private:
     void OnCreate();
     void OnPaint();
     LRESULT OnControlColour(UINT message, HDC dc, HWND control);
+    LRESULT OnCopyData(const COPYDATASTRUCT& data);
     void OnClose();
     void OnNcDestroy();
     void FocusFirstControl();
@@ -82,10 +90,11 @@ private:
     Win32InstallationFiles installationFiles_;
     Win32ProcessServices processServices_;
     std::unique_ptr<CngReleaseVerifier> releaseVerifier_;
+    std::unique_ptr<Elevation> elevation_;
     // The update handler; its re-check is a nested run of the load handler.
-    UpdateRun updateRun_{
-        {*this, environment_, transfer_, installationFiles_, processServices_, releaseVerifier_.get()},
-        [this] { loadHandler_.Run(); }};
+    UpdateRun updateRun_{{*this, environment_, transfer_, installationFiles_, processServices_, releaseVerifier_.get(),
+                          elevation_.get()},
+                         [this] { loadHandler_.Run(); }};
 };
 
 // Runs the message loop until the window is gone; returns the exit code.

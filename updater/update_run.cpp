@@ -74,12 +74,7 @@ UpdateRun::UpdateRun(UpdateServices services, std::function<void()> recheck)
 void UpdateRun::Run() {
     SkipOnFailure([&] { services_.window.SetMiseAJourVisible(false); });
     SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
-    // A signed release that is not proven installs nothing at all, and the run reports a failure.
-    bool anyFileFailed = !LoadSignedRelease();
-    if (!anyFileFailed) {
-        for (std::string_view name : kUpdateFileList)
-            anyFileFailed |= MettreAJourFichier(std::string(name)) == FileOutcome::Failed;
-    }
+    const bool anyFileFailed = NeedsElevation() ? !InstallElevated() : !InstallFiles();
     SkipOnFailure(recheck_);
     ReportResult(anyFileFailed);
     SkipOnFailure([&] { services_.window.SetActionCaption(kFinishCaption); });
@@ -87,6 +82,37 @@ void UpdateRun::Run() {
         SkipOnFailure([&] { services_.process.StartProgram(kApplicationCommandLine, kShowMinimized); });
         SkipOnFailure([&] { services_.process.EndProgram(); });
     }
+}
+
+// A signed release that is not proven installs nothing at all.
+bool UpdateRun::InstallFiles() {
+    if (!LoadSignedRelease())
+        return false;
+    bool anyFileFailed = false;
+    for (std::string_view name : kUpdateFileList)
+        anyFileFailed |= MettreAJourFichier(std::string(name)) == FileOutcome::Failed;
+    return !anyFileFailed;
+}
+
+// Elevation is asked for only where this process may not write what the run writes: the working
+// folder, and the installation folder when it gets a mirror copy. A check that fails asks nothing:
+// the run then goes as it always did, and reports what fails.
+bool UpdateRun::NeedsElevation() {
+    bool needed = false;
+    if (services_.elevation) {
+        SkipOnFailure([&] {
+            needed = !services_.elevation->MayWriteIn(services_.environment.CurrentFolder()) ||
+                     (MirrorWanted() && !services_.elevation->MayWriteIn(std::string(kInstallationFolder)));
+        });
+    }
+    return needed;
+}
+
+// A declined elevation changes nothing and counts as a failed run; it is never asked again.
+bool UpdateRun::InstallElevated() {
+    std::optional<bool> installed;
+    SkipOnFailure([&] { installed = services_.elevation->InstallElevated(services_.environment.CurrentFolder()); });
+    return installed.value_or(false);
 }
 
 // Without a built-in key there is nothing to load. With one, the list must be the maker's, well

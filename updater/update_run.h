@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "updater/elevation.h"
 #include "updater/environment.h"
 #include "updater/installation_files.h"
 #include "updater/main_window_items.h"
@@ -32,6 +33,7 @@ struct UpdateServices {
     InstallationFiles& files;
     ProcessServices& process;
     ReleaseVerifier* releaseVerifier = nullptr; // set when releases must be signed
+    Elevation* elevation = nullptr;             // none in an instance that is itself elevated
 };
 
 class UpdateRun {
@@ -41,12 +43,17 @@ public:
 
     // The whole run; in automatic mode it ends the program.
     void Run();
+    // Every file of the update in the working folder, mirrored where it applies; false when any
+    // failed. The part an elevated instance does.
+    bool InstallFiles();
     // One file from download to clean-up; a failure ends this file only.
     FileOutcome MettreAJourFichier(const std::string& name);
 
 private:
     struct Download;
 
+    bool NeedsElevation();
+    bool InstallElevated();
     bool LoadSignedRelease();
     std::optional<ReleaseList> FetchProvenRelease();
     FileOutcome InstallFile(const std::string& name);

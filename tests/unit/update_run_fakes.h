@@ -3,6 +3,7 @@
 // files, the update server and the process. Each records what was done to it and can be told to fail.
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "updater/elevation.h"
 #include "updater/environment.h"
 #include "updater/failure_rule.h"
 #include "updater/installation_files.h"
@@ -72,16 +74,21 @@ public:
     std::string currentFolder = "D:\\Lumoradex";
     bool sameFolder = false;
     // Failures to inject, by path.
-    std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength;
+    std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength, failChangeFolder;
     std::map<std::string, std::size_t> failWriteAfter; // bytes accepted before a write fails
     std::map<std::string, int> inUseTimes;             // ReplaceWith reports the target in use this often
     std::vector<std::string> replacements;             // "target <- source", in order
     std::vector<std::pair<std::string, std::string>> sameFolderQueries;
 
     std::string CommandLine() const override { return commandLine; }
-    bool OrdinaryFileExists(const std::string& path) const override { return files.contains(path); }
+    bool OrdinaryFileExists(const std::string& path) const override {
+        return std::ranges::any_of(files, [&](const auto& file) { return SameLetters(file.first, path); });
+    }
     std::string CurrentFolder() const override { return currentFolder; }
-    void ChangeFolder(const std::string&) override {}
+    void ChangeFolder(const std::string& folder) override {
+        FailIf(failChangeFolder, folder, "SetCurrentDirectory");
+        currentFolder = folder;
+    }
     void ChangeDrive(const std::string&) override {}
     std::string FileVersion(const std::string&) const override { return "0.0.0"; }
 
@@ -116,6 +123,9 @@ public:
     }
 
 private:
+    static bool SameLetters(const std::string& a, const std::string& b) {
+        return std::ranges::equal(a, b, [](char x, char y) { return std::tolower(x) == std::tolower(y); });
+    }
     static void FailIf(const std::set<std::string>& failing, const std::string& path, const char* operation) {
         if (failing.contains(path))
             throw StepFailure(operation, 5);
@@ -228,6 +238,24 @@ public:
         return signature == FakeSignature(message);
     }
     std::unique_ptr<Sha256Hash> StartSha256() override { return std::make_unique<FakeSha256>(); }
+};
+
+// Which folders this process may write, and what the elevated instance would do.
+class FakeElevation final : public Elevation {
+public:
+    explicit FakeElevation(std::vector<std::string>& events) : events_(events) {}
+
+    std::set<std::string> readOnlyFolders;
+    std::optional<bool> elevatedResult = true; // nothing: the prompt is declined
+
+    bool MayWriteIn(const std::string& folder) override { return !readOnlyFolders.contains(folder); }
+    std::optional<bool> InstallElevated(const std::string& workingFolder) override {
+        events_.push_back("elevate " + workingFolder);
+        return elevatedResult;
+    }
+
+private:
+    std::vector<std::string>& events_;
 };
 
 class FakeProcess final : public ProcessServices {

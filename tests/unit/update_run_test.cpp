@@ -20,6 +20,7 @@ using update_fakes::FakeDigest;
 using update_fakes::FakeSignature;
 using update_fakes::FakeVerifier;
 using update_fakes::FakeDisk;
+using update_fakes::FakeElevation;
 using update_fakes::FakeProcess;
 using update_fakes::FakeServer;
 using update_fakes::FakeWindow;
@@ -589,6 +590,76 @@ INSTANTIATE_TEST_SUITE_P(
                             SignRelease(server, "version 4.1.9" + list.substr(list.find('\n')));
                         }}),
     [](const ::testing::TestParamInfo<UnprovenRelease>& info) { return std::string(info.param.name); });
+
+// --- who writes: this process where it may, else one elevated instance -------------------------
+
+class ElevationTest : public FailedFileTest {
+protected:
+    ElevationTest() { verifier = nullptr; }
+    void RunUpdateWithElevation() {
+        UpdateRun run{{window, disk, server, disk, process, nullptr, &elevation}, [this] {
+                          events.push_back("recheck");
+                          recheck();
+                      }};
+        run.Run();
+    }
+    std::vector<std::string> Elevations() const {
+        std::vector<std::string> found;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                     [](const std::string& event) { return event.starts_with("elevate "); });
+        return found;
+    }
+
+    FakeElevation elevation{events};
+};
+
+TEST_F(ElevationTest, WhereThisProcessMayWriteNothingIsAsked) {
+    InstallElsewhere();
+    RunUpdateWithElevation();
+    EXPECT_THAT(Elevations(), ::testing::IsEmpty());
+    EXPECT_TRUE(IsNew("Velmor.exe"));
+    EXPECT_EQ(window.message, kOk);
+}
+
+// The elevated instance installs; this one still closes the application first, then re-checks,
+// reports, and in automatic mode starts the application itself, unelevated.
+TEST_F(ElevationTest, AFolderThisProcessMayNotWriteIsLeftToOneElevatedInstance) {
+    for (const bool mirrorOnly : {false, true}) {
+        events.clear();
+        InstallElsewhere();
+        disk.commandLine.clear();
+        elevation.readOnlyFolders = {mirrorOnly ? std::string(kInstallationFolder) : disk.currentFolder};
+        RunUpdateWithElevation();
+        EXPECT_THAT(Elevations(), ElementsAre("elevate " + disk.currentFolder)) << mirrorOnly;
+        EXPECT_THAT(Downloads(), ::testing::IsEmpty());
+        EXPECT_THAT(Since("FermerFenetres Lumoradex"),
+                    ElementsAre("FermerFenetres Lumoradex", "elevate " + disk.currentFolder, "recheck",
+                                "message " + kOk, "caption Terminer", "StartProgram Velmor.exe 2", "EndProgram"));
+    }
+}
+
+// No installation to mirror into: its folder's rights do not matter.
+TEST_F(ElevationTest, AReadOnlyInstallationFolderWithoutInstallationAsksNothing) {
+    elevation.readOnlyFolders = {std::string(kInstallationFolder)};
+    RunUpdateWithElevation();
+    EXPECT_THAT(Elevations(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
+}
+
+TEST_F(ElevationTest, ADeclinedOrFailedElevationChangesNothingAndReportsFailure) {
+    for (const std::optional<bool> result : {std::optional<bool>(), std::optional<bool>(false)}) {
+        events.clear();
+        elevation.readOnlyFolders = {disk.currentFolder};
+        elevation.elevatedResult = result;
+        recheck = [] {}; // the versions still differ
+        RunUpdateWithElevation();
+        EXPECT_EQ(Elevations().size(), 1u);
+        EXPECT_THAT(Downloads(), ::testing::IsEmpty());
+        for (std::string_view name : kUpdateFileList)
+            EXPECT_TRUE(IsOld(std::string(name))) << name;
+        EXPECT_THAT(Since("recheck"), ElementsAre("recheck", "Beep", "message " + kFailed, "caption Terminer"));
+    }
+}
 
 } // namespace
 } // namespace lumoradex

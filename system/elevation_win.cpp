@@ -1,0 +1,113 @@
+#include "system/elevation_win.h"
+
+#include <shellapi.h>
+
+#include <string>
+#include <string_view>
+
+#include "system/system_library_win.h"
+#include "system/unique_handle_win.h"
+#include "system/wide_text_win.h"
+#include "system/win32_error_win.h"
+#include "updater/installation_handoff.h"
+#include "updater/update_file_list.h"
+
+namespace lumoradex {
+namespace {
+
+std::wstring InFolder(const std::string& folder, std::string_view name) {
+    return Widen(folder) + L"\\" + Widen(name);
+}
+
+// Only a refusal of access says that this process lacks the right; any other error (a missing
+// folder, a file in use) is for the run to meet and report.
+bool AccessDenied() {
+    return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// A new file, created and deleted on close, under a name no update uses.
+bool MayCreateAndDelete(const std::string& folder) {
+    const std::wstring probe = InFolder(folder, "NewMAJLumoradex" + std::to_string(GetCurrentProcessId()) + ".tmp");
+    const UniqueFile file(CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    return file || !AccessDenied();
+}
+
+// Replacing a file by a rename takes the right to delete it. Opening for that right alone, sharing
+// everything, neither changes the file nor disturbs the application that has it open.
+bool MayReplace(const std::string& folder, std::string_view name) {
+    const UniqueFile file(CreateFileW(InFolder(folder, name).c_str(), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      0, nullptr));
+    return file || !AccessDenied();
+}
+
+std::wstring ProgramPath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            ThrowLastError("GetModuleFileNameW");
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+} // namespace
+
+bool Win32Elevation::MayWriteIn(const std::string& folder) {
+    if (!MayCreateAndDelete(folder))
+        return false;
+    for (std::string_view name : kUpdateFileList) {
+        if (!MayReplace(folder, name))
+            return false;
+    }
+    return true;
+}
+
+// The prompt belongs to the window. Refused by the user (ERROR_CANCELLED) or impossible, nothing
+// has started. shell32.dll, with all it loads, is taken from the system folder only when needed.
+std::optional<bool> Win32Elevation::InstallElevated(const std::string& workingFolder) {
+    const UniqueLibrary shell = LoadSystemLibrary(L"shell32.dll");
+    const auto shellExecute = SystemProcedure<decltype(&ShellExecuteExW)>(shell.Get(), "ShellExecuteExW");
+    const std::wstring program = ProgramPath();
+    const std::wstring parameters =
+        Widen(FormatHandOff({reinterpret_cast<std::uintptr_t>(progressWindow_), workingFolder}));
+    SHELLEXECUTEINFOW execute{};
+    execute.cbSize = sizeof execute;
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    execute.hwnd = progressWindow_;
+    execute.lpVerb = L"runas";
+    execute.lpFile = program.c_str();
+    execute.lpParameters = parameters.c_str();
+    execute.nShow = SW_HIDE;
+    if (!shellExecute(&execute) || execute.hProcess == nullptr)
+        return std::nullopt;
+    const UniqueKernelHandle process(execute.hProcess);
+    WaitShowingProgress(process.Get());
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.Get(), &exitCode))
+        ThrowLastError("GetExitCodeProcess");
+    return exitCode == static_cast<DWORD>(HandOffExit::Installed);
+}
+
+// The elevated instance's messages arrive as sent messages, delivered only while this thread looks
+// at its queue; the window is repainted meanwhile. Input waits in the queue, as during a download.
+void Win32Elevation::WaitShowingProgress(HANDLE process) {
+    for (;;) {
+        const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT);
+        if (woken == WAIT_OBJECT_0)
+            return;
+        if (woken == WAIT_FAILED)
+            ThrowLastError("MsgWaitForMultipleObjects");
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+}
+
+} // namespace lumoradex
