@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "updater/background_sha256.h"
 #include "updater/download_decision.h"
 #include "updater/failure_rule.h"
 #include "updater/installation_folder.h"
@@ -198,7 +199,8 @@ void UpdateRun::RequireSignedContent(const std::string& name, const Download& do
 // the file. So does a body whose end is not proven, unless the signed size and digest will prove
 // it. A refused request is no failure here: the server has answered.
 UpdateRun::Download UpdateRun::DownloadToFile(const std::string& name, const std::string& temporary) {
-    std::unique_ptr<Sha256Hash> hash = signedRelease_ ? services_.releaseVerifier->StartSha256() : nullptr;
+    std::unique_ptr<Sha256Hash> hash =
+        signedRelease_ ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
     std::unique_ptr<FileWriter> writer = services_.files.Create(temporary);
     TemporaryFileSink sink(*writer, services_.window, hash.get());
     DownloadResult result = DownloadResult::Failed;

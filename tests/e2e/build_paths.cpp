@@ -27,6 +27,10 @@ fs::path SignedUpdaterExecutable() {
     return WindowsBuildFolder() / "signed" / "MAJLumoradex.exe";
 }
 
+fs::path SeamUpdaterExecutable() {
+    return WindowsBuildFolder() / "seam" / "MAJLumoradex.exe";
+}
+
 fs::path FixturePath(std::string_view relative) {
     return WindowsBuildFolder() / "fixtures" / fs::path(relative);
 }

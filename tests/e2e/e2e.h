@@ -18,8 +18,9 @@
 // What there is:
 // - Scenario (scenario.h): Windows folders by Windows path (kInstallFolder, kScratchFolder "C:\e2e",
 //   kOtherDrive "D:\", all cleared at the start), fixture copies (PlaceVelmor with "4.2.0.1"-style
-//   four-part versions or "noversion", PlaceUpdater, PlaceFakeExplorer; UseSignedUpdater first for the
-//   program built with the test release key, SignRelease in release_signing.h), fixture logs (VelmorLog,
+//   four-part versions or "noversion", PlaceUpdater, PlaceFakeExplorer; UseUpdater first for another build
+//   of the program, SetProgramVariable for its environment, SignRelease in release_signing.h),
+//   fixture logs (VelmorLog,
 //   ExplorerLog: Records of kind start/lock/close/exit, each with time_ms), programs (Start,
 //   StartInteractive, StartAutomatic -> WineProgram: WaitForExit, Running, Kill, Output, LinuxPid),
 //   windows (Inspect, WaitForWindow, PostClose, WatchWhileRunning), the server (Server, StopServer)

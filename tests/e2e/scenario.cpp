@@ -189,8 +189,9 @@ WineProgram& Scenario::Start(std::string_view program, std::vector<std::string> 
     const std::string name = std::string(program.substr(program.find_last_of("\\/") + 1));
     const fs::path output = output_ / (std::to_string(programs_.size() + 1) + "-" + name + ".log");
     // Wine takes the Unix working folder of its loader as the program's current folder.
-    programs_.emplace_back(ChildProcess::Spawn(argv, session_.Variables(), folder, output), std::string(program),
-                           output);
+    Environment environment = session_.Variables();
+    environment.insert(environment.end(), programVariables_.begin(), programVariables_.end());
+    programs_.emplace_back(ChildProcess::Spawn(argv, environment, folder, output), std::string(program), output);
     return programs_.back();
 }
 

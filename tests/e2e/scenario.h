@@ -93,8 +93,10 @@ public:
     static std::string VelmorBytes(std::string_view version);
     std::string PlaceVelmor(std::string_view version, std::string_view folder) const;
     std::string PlaceUpdater(std::string_view folder = kUpdaterFolder) const;
-    // From now on PlaceUpdater places the program built with the test release key.
-    void UseSignedUpdater() { updaterProgram_ = SignedUpdaterExecutable(); }
+    // From now on PlaceUpdater places this build of the program (SignedUpdaterExecutable, say).
+    void UseUpdater(std::filesystem::path program) { updaterProgram_ = std::move(program); }
+    // An environment variable for the programs started from now on: "NAME=value".
+    void SetProgramVariable(std::string variable) { programVariables_.push_back(std::move(variable)); }
     std::string PlaceFakeExplorer(std::string_view folder) const;
     // The records of the fixture logs in a folder (velmor.log, explorer.log); empty when there is none.
     std::vector<Record> VelmorLog(std::string_view folder) const;
@@ -135,6 +137,7 @@ private:
     std::deque<WineProgram> programs_;
     std::string updater_;
     std::filesystem::path updaterProgram_ = UpdaterExecutable();
+    Environment programVariables_;
 };
 
 } // namespace lumoradex::e2e

@@ -311,7 +311,7 @@ constexpr char kReleaseFolder[] = "C:\\e2e\\release";
 class SignedUpdateInstall : public UpdateInstall {
 protected:
     SignedUpdateInstall() {
-        scenario.UseSignedUpdater();
+        scenario.UseUpdater(SignedUpdaterExecutable());
         for (const std::string& name : kDataFiles)
             release_[name] = NewBytes(name);
         release_["Velmor.exe"] = Scenario::VelmorBytes("4.2.0.1");
@@ -415,6 +415,72 @@ INSTANTIATE_TEST_SUITE_P(Release, UnprovenSignedRelease,
                          ::testing::Values(Spoilt::NoSignature, Spoilt::OtherKey, Spoilt::ListChanged,
                                            Spoilt::OlderVersion),
                          SpoiltName);
+
+// --- a folder the updater may not write: one elevated instance installs --------------------------
+
+// The program with the elevation test seam: every folder reads as not writable to the instance the
+// user clicked, which then hands the installation to a second instance ("runas" starts it as it
+// is under Wine).
+class ElevatedUpdateInstall : public UpdateInstall {
+protected:
+    ElevatedUpdateInstall() {
+        scenario.UseUpdater(SeamUpdaterExecutable());
+        scenario.SetProgramVariable("LUMORADEX_TEST_READ_ONLY=1");
+    }
+};
+
+TEST_F(ElevatedUpdateInstall, TheSecondInstanceInstallsWhileTheWindowShowsItsProgress) {
+    InstallOldRelease(kInstallFolder);
+    PublishNewRelease();
+    scenario.Server().Set("/majv4/socle.mdb", Reply::Ok(NewBytes("socle.mdb")).Delayed(1500ms));
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    EXPECT_TRUE(WaitUntil([&] { return MessageOf(scenario.Inspect()) == std::string(kDownloadingPrefix) + "socle.mdb)"; }, 20s))
+        << MessageOf(scenario.Inspect());
+    EXPECT_TRUE(WaitUntil([&] { return MessageOf(scenario.Inspect()) == kUpdateOk; }, 30s));
+    ExpectNewRelease(kInstallFolder);
+}
+
+// The application is started by the instance the user clicked, never by the elevated one.
+TEST_F(ElevatedUpdateInstall, AnAutomaticRunStartsTheApplicationOnceInstalled) {
+    InstallOldRelease(kInstallFolder);
+    PublishNewRelease();
+    WineProgram& updater = scenario.StartAutomatic(kInstallFolder);
+
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    ASSERT_TRUE(updater.WaitForExit(60s)) << "the updater did not end";
+    ExpectNewRelease(kInstallFolder);
+    ASSERT_TRUE(WaitUntil([&] { return RecordsOfKind(scenario.VelmorLog(kInstallFolder), "start").size() == 1; }, 20s));
+}
+
+TEST_F(ElevatedUpdateInstall, ADeclinedElevationChangesNothingAndTheWindowStaysUsable) {
+    scenario.SetProgramVariable("LUMORADEX_TEST_DECLINE_ELEVATION=1");
+    InstallOldRelease(kInstallFolder);
+    PublishNewRelease();
+    WineProgram& updater = scenario.StartInteractive(kInstallFolder);
+
+    const std::optional<WindowReport> result = ClickUpdateAndWaitForResult();
+    ASSERT_EQ(MessageOf(result), kUpdateFailed);
+    const UpdaterItems items = UpdaterItems::Of(*result);
+    EXPECT_TRUE(items.miseAJour->visible); // the re-check still finds the update
+    EXPECT_EQ(items.action->text, "Terminer");
+    for (const std::string& name : kDataFiles)
+        EXPECT_EQ(scenario.Server().RequestCount("/majv4/" + name), 0) << name;
+    EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.0"));
+    EXPECT_TRUE(updater.Running());
+}
+
+// Started by hand with a hand-off it cannot act on, the program shows nothing and touches nothing.
+TEST_F(ElevatedUpdateInstall, AMalformedHandOffIsRefused) {
+    InstallOldRelease(kInstallFolder);
+    PublishNewRelease();
+    WineProgram& forged =
+        scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1", "C:\\Windows"}, kInstallFolder);
+    EXPECT_EQ(forged.WaitForExit(20s), 2);
+    EXPECT_EQ(scenario.Server().Requests().size(), 0u);
+    EXPECT_FALSE(scenario.Inspect());
+}
 
 } // namespace
 } // namespace lumoradex::e2e

@@ -224,7 +224,7 @@ TEST_F(FaultInjection, KilledAtAnyMomentEveryFileIsWhollyOldOrNewAndALaterRunIns
 
 // Hashing while the bytes stream in and checking before the rename keep the same guarantee.
 TEST_F(FaultInjection, SignedReleaseKilledAtAnyMomentEveryFileIsWhollyOldOrNew) {
-    scenario.UseSignedUpdater();
+    scenario.UseUpdater(SignedUpdaterExecutable());
     KillAtRandomMoments(EnvironmentNumber("LUMORADEX_SIGNED_KILL_TRIALS", 5));
 }
 
