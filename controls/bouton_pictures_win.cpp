@@ -1,6 +1,6 @@
 #include "controls/bouton_pictures_win.h"
 
-#include "system/win32_error_win.h"
+#include "base/win32_error_win.h"
 #include "updater/resource.h"
 
 namespace lumoradex {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/step_failure.h"
 #include "updater/download_decision.h"
 #include "updater/failure_rule.h"
 #include "updater/installation_folder.h"
