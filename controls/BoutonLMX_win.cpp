@@ -14,8 +14,8 @@
 #include "controls/bouton_paint_win.h"
 #include "controls/bouton_pictures_win.h"
 #include "controls/bouton_properties.h"
+#include "controls/bouton_resource.h"
 #include "controls/part_capture.h"
-#include "updater/resource.h"
 
 namespace lumoradex {
 namespace {
