@@ -1,6 +1,8 @@
-# The three subsystem folders hold the program. Files ending in _win.cpp call Win32 and are built
-# for Windows only; every other source file is platform-free and is built by both presets.
+# The three subsystem folders and base/, the generic helpers they share, hold the program. Files
+# ending in _win.cpp call Win32 and are built for Windows only; every other source file is
+# platform-free and is built by both presets.
 file(GLOB program_sources CONFIGURE_DEPENDS
+    ${CMAKE_SOURCE_DIR}/base/*.cpp
     ${CMAKE_SOURCE_DIR}/updater/*.cpp
     ${CMAKE_SOURCE_DIR}/system/*.cpp
     ${CMAKE_SOURCE_DIR}/controls/*.cpp)

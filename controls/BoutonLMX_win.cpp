@@ -4,18 +4,18 @@
 
 #include <algorithm>
 
+#include "base/gdi_scope_win.h"
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
+#include "base/win32_error_win.h"
 #include "controls/bouton_geometry.h"
 #include "controls/bouton_interaction.h"
 #include "controls/bouton_layout.h"
 #include "controls/bouton_paint_win.h"
 #include "controls/bouton_pictures_win.h"
 #include "controls/bouton_properties.h"
-#include "controls/gdi_scope_win.h"
+#include "controls/bouton_resource.h"
 #include "controls/part_capture.h"
-#include "system/unique_handle_win.h"
-#include "system/wide_text_win.h"
-#include "system/win32_error_win.h"
-#include "updater/resource.h"
 
 namespace lumoradex {
 namespace {

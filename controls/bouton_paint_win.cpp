@@ -1,12 +1,12 @@
 #include "controls/bouton_paint_win.h"
 
+#include "base/font_win.h"
+#include "base/gdi_scope_win.h"
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
 #include "controls/bouton_geometry.h"
 #include "controls/bouton_layout.h"
-#include "controls/font_win.h"
-#include "controls/gdi_scope_win.h"
 #include "controls/symbol_text_win.h"
-#include "system/unique_handle_win.h"
-#include "system/wide_text_win.h"
 
 namespace lumoradex {
 namespace {

@@ -1,7 +1,7 @@
 #include "controls/bouton_pictures_win.h"
 
-#include "system/win32_error_win.h"
-#include "updater/resource.h"
+#include "base/win32_error_win.h"
+#include "controls/bouton_resource.h"
 
 namespace lumoradex {
 namespace {

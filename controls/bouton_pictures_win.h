@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
+#include "base/unique_handle_win.h"
 #include "controls/face_fade.h"
-#include "system/unique_handle_win.h"
 
 namespace lumoradex {
 

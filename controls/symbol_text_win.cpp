@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "controls/font_win.h"
-#include "controls/gdi_scope_win.h"
+#include "base/font_win.h"
+#include "base/gdi_scope_win.h"
 
 namespace lumoradex {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "system/wide_text_win.h"
+#include "base/wide_text_win.h"
 
 namespace lumoradex {
 namespace {

@@ -5,12 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "system/system_library_win.h"
-#include "system/unique_handle_win.h"
-#include "system/wide_text_win.h"
-#include "system/win32_error_win.h"
-#include "updater/installation_handoff.h"
-#include "updater/update_file_list.h"
+#include "base/system_library_win.h"
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
+#include "base/win32_error_win.h"
 
 namespace lumoradex {
 namespace {
@@ -58,10 +56,10 @@ std::wstring ProgramPath() {
 
 } // namespace
 
-bool Win32Elevation::MayWriteIn(const std::string& folder) {
+bool Win32Elevation::MayWriteIn(const std::string& folder, std::span<const std::string_view> names) {
     if (!MayCreateAndDelete(folder))
         return false;
-    for (std::string_view name : kUpdateFileList) {
+    for (std::string_view name : names) {
         if (!MayReplace(folder, name))
             return false;
     }
@@ -70,12 +68,11 @@ bool Win32Elevation::MayWriteIn(const std::string& folder) {
 
 // The prompt belongs to the window. Refused by the user (ERROR_CANCELLED) or impossible, nothing
 // has started. shell32.dll, with all it loads, is taken from the system folder only when needed.
-std::optional<bool> Win32Elevation::InstallElevated(const std::string& workingFolder) {
+std::optional<int> Win32Elevation::RunElevated(const std::string& arguments) {
     const UniqueLibrary shell = LoadSystemLibrary(L"shell32.dll");
     const auto shellExecute = SystemProcedure<decltype(&ShellExecuteExW)>(shell.Get(), "ShellExecuteExW");
     const std::wstring program = ProgramPath();
-    const std::wstring parameters =
-        Widen(FormatHandOff({reinterpret_cast<std::uintptr_t>(progressWindow_), workingFolder}));
+    const std::wstring parameters = Widen(arguments);
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
@@ -91,7 +88,7 @@ std::optional<bool> Win32Elevation::InstallElevated(const std::string& workingFo
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.Get(), &exitCode))
         ThrowLastError("GetExitCodeProcess");
-    return exitCode == static_cast<DWORD>(HandOffExit::Installed);
+    return static_cast<int>(exitCode);
 }
 
 // The elevated instance's messages arrive as sent messages, delivered only while this thread looks

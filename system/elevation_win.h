@@ -1,6 +1,6 @@
 #pragma once
 // Elevation over Win32: what this process may write, found by trying, and an elevated instance of
-// the program (ShellExecuteEx, verb "runas") that installs the update's files on its behalf.
+// the program (ShellExecuteEx, verb "runas").
 
 #include <windows.h>
 
@@ -10,12 +10,13 @@ namespace lumoradex {
 
 class Win32Elevation : public Elevation {
 public:
-    // progressWindow: the window that shows the elevated instance's progress; read at each use,
-    // since the window fills it in once created.
+    // progressWindow: the window that owns the prompt and shows the elevated instance's progress;
+    // read at each use, since the window fills it in once created.
     explicit Win32Elevation(const HWND& progressWindow) : progressWindow_(progressWindow) {}
 
-    bool MayWriteIn(const std::string& folder) override;
-    std::optional<bool> InstallElevated(const std::string& workingFolder) override;
+    bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override;
+    std::uintptr_t ProgressWindow() const override { return reinterpret_cast<std::uintptr_t>(progressWindow_); }
+    std::optional<int> RunElevated(const std::string& arguments) override;
 
 private:
     void WaitShowingProgress(HANDLE process);

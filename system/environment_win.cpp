@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
+#include "base/win32_error_win.h"
 #include "system/command_line_win.h"
-#include "system/unique_handle_win.h"
 #include "system/version_fichier_win.h"
-#include "system/wide_text_win.h"
-#include "system/win32_error_win.h"
 
 namespace lumoradex {
 namespace {

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <optional>
 
-#include "system/unique_handle_win.h"
-#include "system/wide_text_win.h"
-#include "system/win32_error_win.h"
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
+#include "base/win32_error_win.h"
 
 namespace lumoradex {
 namespace {

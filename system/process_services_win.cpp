@@ -4,10 +4,10 @@
 
 #include <string>
 
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
+#include "base/win32_error_win.h"
 #include "system/close_windows_win.h"
-#include "system/unique_handle_win.h"
-#include "system/wide_text_win.h"
-#include "system/win32_error_win.h"
 
 namespace lumoradex {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "system/system_library_win.h"
-#include "system/win32_error_win.h"
+#include "base/system_library_win.h"
+#include "base/win32_error_win.h"
 
 namespace lumoradex {
 

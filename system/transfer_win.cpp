@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/system_library_win.h"
+#include "base/wide_text_win.h"
 #include "system/http_address.h"
-#include "system/system_library_win.h"
-#include "system/wide_text_win.h"
 
 namespace lumoradex {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "system/system_library_win.h"
-#include "system/wide_text_win.h"
+#include "base/system_library_win.h"
+#include "base/wide_text_win.h"
 
 namespace lumoradex {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "base/wide_text_win.h"
 #include "controls/BoutonLMX_win.h"
 #include "system/progress_relay_win.h"
-#include "system/wide_text_win.h"
 #include "updater/failure_rule.h"
 #include "updater/server_addresses.h"
 

@@ -3,20 +3,25 @@
 // updater that installs them and nothing else. Implemented over Win32 in system/elevation_win.cpp;
 // unit tests use a fake. Failures throw (see failure_rule.h).
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace lumoradex {
 
 class Elevation {
 public:
     virtual ~Elevation() = default;
-    // Whether this process may create, replace and delete the update's files in the folder.
-    virtual bool MayWriteIn(const std::string& folder) = 0;
-    // Asks Windows, once, for an elevated instance that installs the update's files in the working
-    // folder while this window shows its progress, and waits for its end. Whether every file went
-    // well; nothing when the user or Windows declined, and nothing was changed.
-    virtual std::optional<bool> InstallElevated(const std::string& workingFolder) = 0;
+    // Whether this process may create files in the folder, and replace and delete those named.
+    virtual bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) = 0;
+    // The window where an elevated instance shows its progress, as a number for its command line.
+    virtual std::uintptr_t ProgressWindow() const = 0;
+    // Asks Windows, once, for an elevated instance of this program with the arguments, and waits
+    // for its end while the window shows its progress. Its exit code; nothing when the user or
+    // Windows declined, and nothing started.
+    virtual std::optional<int> RunElevated(const std::string& arguments) = 0;
 };
 
 } // namespace lumoradex

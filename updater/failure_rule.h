@@ -1,28 +1,12 @@
 #pragma once
 // The handlers' failure rule: a failing step is skipped silently and the handler goes on with the
 // next one; a failing branch test enters the branch as if the test had held. Adapters report a
-// failure by throwing (StepFailure or any std::exception); these two functions are the only place
-// where the handlers catch.
+// failure by throwing (StepFailure of base/step_failure.h, or any std::exception); these two
+// functions are the only place where the handlers catch.
 
-#include <exception>
-#include <string>
 #include <utility>
 
 namespace lumoradex {
-
-// A failed system operation, named for diagnostics; the code is the platform's error code, if any.
-class StepFailure : public std::exception {
-public:
-    StepFailure(std::string operation, unsigned long code) : what_(std::move(operation)), code_(code) {
-        what_ += " failed (" + std::to_string(code) + ")";
-    }
-    const char* what() const noexcept override { return what_.c_str(); }
-    unsigned long Code() const noexcept { return code_; }
-
-private:
-    std::string what_;
-    unsigned long code_;
-};
 
 // Runs one step of a handler; a failure ends the step and nothing else. Returns whether it succeeded.
 template <class Step> bool SkipOnFailure(Step&& step) noexcept {

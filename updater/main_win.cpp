@@ -21,13 +21,13 @@ class TestSeamElevation final : public lumoradex::Win32Elevation {
 public:
     using Win32Elevation::Win32Elevation;
 
-    bool MayWriteIn(const std::string& folder) override {
-        return std::getenv("LUMORADEX_TEST_READ_ONLY") == nullptr && Win32Elevation::MayWriteIn(folder);
+    bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override {
+        return std::getenv("LUMORADEX_TEST_READ_ONLY") == nullptr && Win32Elevation::MayWriteIn(folder, names);
     }
-    std::optional<bool> InstallElevated(const std::string& workingFolder) override {
+    std::optional<int> RunElevated(const std::string& arguments) override {
         if (std::getenv("LUMORADEX_TEST_DECLINE_ELEVATION") != nullptr)
             return std::nullopt;
-        return Win32Elevation::InstallElevated(workingFolder);
+        return Win32Elevation::RunElevated(arguments);
     }
 };
 using ProgramElevation = TestSeamElevation;

@@ -1,7 +1,7 @@
 #include "updater/principal_controls_win.h"
 
-#include "controls/font_win.h"
-#include "controls/gdi_scope_win.h"
+#include "base/font_win.h"
+#include "base/gdi_scope_win.h"
 #include "updater/resource.h"
 
 namespace lumoradex {

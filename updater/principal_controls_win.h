@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "system/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace lumoradex {
 

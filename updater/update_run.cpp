@@ -4,10 +4,12 @@
 #include <memory>
 #include <utility>
 
+#include "base/step_failure.h"
 #include "updater/background_sha256.h"
 #include "updater/download_decision.h"
 #include "updater/failure_rule.h"
 #include "updater/installation_folder.h"
+#include "updater/installation_handoff.h"
 #include "updater/server_addresses.h"
 #include "updater/signature_der.h"
 #include "updater/version_order.h"
@@ -102,18 +104,23 @@ bool UpdateRun::NeedsElevation() {
     bool needed = false;
     if (services_.elevation) {
         SkipOnFailure([&] {
-            needed = !services_.elevation->MayWriteIn(services_.environment.CurrentFolder()) ||
-                     (MirrorWanted() && !services_.elevation->MayWriteIn(std::string(kInstallationFolder)));
+            needed = !services_.elevation->MayWriteIn(services_.environment.CurrentFolder(), kUpdateFileList) ||
+                     (MirrorWanted() &&
+                      !services_.elevation->MayWriteIn(std::string(kInstallationFolder), kUpdateFileList));
         });
     }
     return needed;
 }
 
-// A declined elevation changes nothing and counts as a failed run; it is never asked again.
+// The elevated instance gets the working folder and this window, and installs there what this run
+// would. A declined elevation changes nothing and counts as a failed run; it is never asked again.
 bool UpdateRun::InstallElevated() {
-    std::optional<bool> installed;
-    SkipOnFailure([&] { installed = services_.elevation->InstallElevated(services_.environment.CurrentFolder()); });
-    return installed.value_or(false);
+    std::optional<int> exitCode;
+    SkipOnFailure([&] {
+        const InstallationHandOff handOff{services_.elevation->ProgressWindow(), services_.environment.CurrentFolder()};
+        exitCode = services_.elevation->RunElevated(FormatHandOff(handOff));
+    });
+    return exitCode == static_cast<int>(HandOffExit::Installed);
 }
 
 // Without a built-in key there is nothing to load. With one, the list must be the maker's, well

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/step_failure.h"
+
 namespace lumoradex {
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/step_failure.h"
 #include "updater/environment.h"
-#include "updater/failure_rule.h"
 #include "updater/main_window_items.h"
 #include "updater/transfer.h"
 

@@ -10,14 +10,14 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "base/step_failure.h"
 #include "updater/elevation.h"
 #include "updater/environment.h"
-#include "updater/failure_rule.h"
 #include "updater/installation_files.h"
 #include "updater/main_window_items.h"
 #include "updater/process_services.h"
@@ -246,12 +246,15 @@ public:
     explicit FakeElevation(std::vector<std::string>& events) : events_(events) {}
 
     std::set<std::string> readOnlyFolders;
-    std::optional<bool> elevatedResult = true; // nothing: the prompt is declined
+    std::optional<int> elevatedExitCode = 0; // nothing: the prompt is declined
 
-    bool MayWriteIn(const std::string& folder) override { return !readOnlyFolders.contains(folder); }
-    std::optional<bool> InstallElevated(const std::string& workingFolder) override {
-        events_.push_back("elevate " + workingFolder);
-        return elevatedResult;
+    bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override {
+        return names.size() != 7 || !readOnlyFolders.contains(folder);
+    }
+    std::uintptr_t ProgressWindow() const override { return 0x1234; }
+    std::optional<int> RunElevated(const std::string& arguments) override {
+        events_.push_back("elevate " + arguments);
+        return elevatedExitCode;
     }
 
 private:

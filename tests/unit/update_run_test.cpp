@@ -7,6 +7,7 @@
 
 #include "tests/unit/update_run_fakes.h"
 #include "updater/installation_folder.h"
+#include "updater/installation_handoff.h"
 #include "updater/server_addresses.h"
 
 namespace lumoradex {
@@ -603,6 +604,7 @@ protected:
                       }};
         run.Run();
     }
+    std::string HandOff() const { return "elevate " + FormatHandOff({0x1234, disk.currentFolder}); }
     std::vector<std::string> Elevations() const {
         std::vector<std::string> found;
         std::copy_if(events.begin(), events.end(), std::back_inserter(found),
@@ -630,10 +632,10 @@ TEST_F(ElevationTest, AFolderThisProcessMayNotWriteIsLeftToOneElevatedInstance) 
         disk.commandLine.clear();
         elevation.readOnlyFolders = {mirrorOnly ? std::string(kInstallationFolder) : disk.currentFolder};
         RunUpdateWithElevation();
-        EXPECT_THAT(Elevations(), ElementsAre("elevate " + disk.currentFolder)) << mirrorOnly;
+        EXPECT_THAT(Elevations(), ElementsAre(HandOff())) << mirrorOnly;
         EXPECT_THAT(Downloads(), ::testing::IsEmpty());
         EXPECT_THAT(Since("FermerFenetres Lumoradex"),
-                    ElementsAre("FermerFenetres Lumoradex", "elevate " + disk.currentFolder, "recheck",
+                    ElementsAre("FermerFenetres Lumoradex", HandOff(), "recheck",
                                 "message " + kOk, "caption Terminer", "StartProgram Velmor.exe 2", "EndProgram"));
     }
 }
@@ -646,11 +648,12 @@ TEST_F(ElevationTest, AReadOnlyInstallationFolderWithoutInstallationAsksNothing)
     EXPECT_EQ(window.message, kOk);
 }
 
+// Declined, a file failed, or the hand-off refused.
 TEST_F(ElevationTest, ADeclinedOrFailedElevationChangesNothingAndReportsFailure) {
-    for (const std::optional<bool> result : {std::optional<bool>(), std::optional<bool>(false)}) {
+    for (const std::optional<int> exitCode : {std::optional<int>(), std::optional<int>(1), std::optional<int>(2)}) {
         events.clear();
         elevation.readOnlyFolders = {disk.currentFolder};
-        elevation.elevatedResult = result;
+        elevation.elevatedExitCode = exitCode;
         recheck = [] {}; // the versions still differ
         RunUpdateWithElevation();
         EXPECT_EQ(Elevations().size(), 1u);

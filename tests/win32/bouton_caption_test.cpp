@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "base/wide_text_win.h"
 #include "bouton_test_host.h"
-#include "system/wide_text_win.h"
 
 namespace lumoradex {
 namespace {

@@ -2,8 +2,8 @@
 
 #include "bouton_face_pictures.h"
 #include "bouton_test_host.h"
+#include "controls/bouton_resource.h"
 #include "controls/symbol_text_win.h"
-#include "updater/resource.h"
 
 namespace lumoradex {
 namespace {

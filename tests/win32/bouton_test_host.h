@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_handle_win.h"
 #include "controls/BoutonLMX_win.h"
-#include "system/unique_handle_win.h"
 
 namespace lumoradex::testing_host {
 

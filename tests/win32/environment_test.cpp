@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "system/wide_text_win.h"
-#include "updater/failure_rule.h"
+#include "base/step_failure.h"
+#include "base/wide_text_win.h"
 
 namespace lumoradex {
 namespace {

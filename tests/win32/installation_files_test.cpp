@@ -4,7 +4,7 @@
 
 #include <cctype>
 
-#include "system/win32_error_win.h"
+#include "base/win32_error_win.h"
 #include "tests/win32/update_install_support.h"
 
 namespace lumoradex {

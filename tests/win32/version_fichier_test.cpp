@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "system/unique_handle_win.h"
-#include "system/wide_text_win.h"
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
 
 namespace lumoradex {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "updater/failure_rule.h"
+#include "base/step_failure.h"
 
 namespace lumoradex {
 

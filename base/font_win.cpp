@@ -1,9 +1,9 @@
-#include "controls/font_win.h"
+#include "base/font_win.h"
 
 #include <cmath>
 #include <cwchar>
 
-#include "system/win32_error_win.h"
+#include "base/win32_error_win.h"
 
 namespace lumoradex {
 

@@ -1,4 +1,4 @@
-#include "system/wide_text_win.h"
+#include "base/wide_text_win.h"
 
 #include <windows.h>
 

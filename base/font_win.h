@@ -1,9 +1,9 @@
 #pragma once
-// Fonts of the button's labels, sized as the toolkit sizes them at 96 dots per inch.
+// Label fonts, sized as the toolkit sizes them at 96 dots per inch.
 
 #include <windows.h>
 
-#include "system/unique_handle_win.h"
+#include "base/unique_handle_win.h"
 
 namespace lumoradex {
 

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "system/unique_handle_win.h"
-#include "system/win32_error_win.h"
+#include "base/unique_handle_win.h"
+#include "base/win32_error_win.h"
 
 namespace lumoradex {
 
