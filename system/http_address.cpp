@@ -6,11 +6,14 @@
 namespace lumoradex {
 namespace {
 
-constexpr std::string_view kScheme = "http://";
+constexpr std::string_view kPlainScheme = "http://";
+constexpr std::string_view kSecureScheme = "https://";
+constexpr std::uint16_t kPlainPort = 80;
+constexpr std::uint16_t kSecurePort = 443;
 
-bool StartsWithScheme(std::string_view url) {
-    return url.size() >= kScheme.size() &&
-           std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char expected, char actual) {
+bool StartsWithScheme(std::string_view url, std::string_view scheme) {
+    return url.size() >= scheme.size() &&
+           std::equal(scheme.begin(), scheme.end(), url.begin(), [](char expected, char actual) {
                return expected == std::tolower(static_cast<unsigned char>(actual));
            });
 }
@@ -29,17 +32,13 @@ std::optional<std::uint16_t> ParsePort(std::string_view digits) {
     return static_cast<std::uint16_t>(value);
 }
 
-} // namespace
-
-std::optional<HttpAddress> ParseHttpAddress(std::string_view url) {
-    if (!StartsWithScheme(url))
-        return std::nullopt;
-    url.remove_prefix(kScheme.size());
-    const std::size_t slash = url.find('/');
-    const std::string_view authority = url.substr(0, slash);
-    HttpAddress address;
+// "host[:port][/path]", after the scheme.
+std::optional<HttpAddress> ParseAfterScheme(std::string_view rest, bool secure) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view authority = rest.substr(0, slash);
+    HttpAddress address{secure, {}, secure ? kSecurePort : kPlainPort, "/"};
     if (slash != std::string_view::npos)
-        address.path = std::string(url.substr(slash));
+        address.path = std::string(rest.substr(slash));
     // User names and passwords have no place in the server's addresses.
     if (authority.find('@') != std::string_view::npos)
         return std::nullopt;
@@ -54,6 +53,42 @@ std::optional<HttpAddress> ParseHttpAddress(std::string_view url) {
         address.port = *port;
     }
     return address;
+}
+
+} // namespace
+
+std::optional<HttpAddress> ParseHttpAddress(std::string_view url) {
+    if (StartsWithScheme(url, kPlainScheme))
+        return ParseAfterScheme(url.substr(kPlainScheme.size()), false);
+    if (StartsWithScheme(url, kSecureScheme))
+        return ParseAfterScheme(url.substr(kSecureScheme.size()), true);
+    return std::nullopt;
+}
+
+// Controls and blanks have no place in a location; a fragment is the browser's business.
+std::optional<HttpAddress> RedirectTarget(const HttpAddress& from, std::string_view location) {
+    location = location.substr(0, location.find('#'));
+    if (location.empty() || std::ranges::any_of(location, [](char c) { return static_cast<unsigned char>(c) <= ' '; }))
+        return std::nullopt;
+    if (location.starts_with("//"))
+        return ParseAfterScheme(location.substr(2), from.secure);
+    if (location.starts_with('/')) {
+        HttpAddress target = from;
+        target.path = std::string(location);
+        return target;
+    }
+    if (const std::optional<HttpAddress> absolute = ParseHttpAddress(location))
+        return absolute;
+    if (location.find(':') != std::string_view::npos)
+        return std::nullopt; // another scheme
+    HttpAddress target = from;
+    const std::string folder = from.path.substr(0, from.path.find('?'));
+    target.path = folder.substr(0, folder.rfind('/') + 1) + std::string(location);
+    return target;
+}
+
+bool MayFollowRedirect(const HttpAddress& from, const HttpAddress& to) {
+    return to.secure || !from.secure;
 }
 
 } // namespace lumoradex
