@@ -10,10 +10,10 @@ if [ "$(id -u)" = 0 ]; then
 fi
 windows=$(scripts/windows-build.sh)
 
-cmake --preset win32
-cmake --build --preset win32
-cmake --preset win64
-cmake --build --preset win64
+for preset in win32 win64 win32-https win64-https; do
+    cmake --preset $preset
+    cmake --build --preset $preset
+done
 cmake --preset native -DLUMORADEX_WINDOWS_BUILD="$windows"
 cmake --build --preset native
 cmake --preset fuzz

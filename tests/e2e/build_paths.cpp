@@ -1,6 +1,7 @@
 #include "tests/e2e/build_paths.h"
 
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 
 namespace lumoradex::e2e {
@@ -44,22 +45,50 @@ fs::path VelmorFixture(std::string_view version) {
     return path;
 }
 
-// The program listens to the address it was built with: the Windows tree's setting wins over this
-// tree's own when the two were configured differently.
-std::string UpdateServerUrl() {
-    std::ifstream cache(WindowsBuildFolder() / "CMakeCache.txt");
+namespace {
+
+fs::path HttpsBuildFolder() {
+    return WindowsBuildFolder().string() + "-https";
+}
+
+std::optional<std::string> CachedServerUrl(const fs::path& buildFolder) {
+    std::ifstream cache(buildFolder / "CMakeCache.txt");
     const std::string key = "UPDATE_SERVER_URL:STRING=";
     for (std::string line; std::getline(cache, line);)
         if (line.compare(0, key.size(), key) == 0)
             return line.substr(key.size());
-    return LUMORADEX_E2E_UPDATE_SERVER_URL;
+    return std::nullopt;
+}
+
+int PortOf(const std::string& url) {
+    const size_t hostStart = url.find("://");
+    const size_t colon = url.find(':', hostStart == std::string::npos ? 0 : hostStart + 3);
+    if (colon != std::string::npos)
+        return std::stoi(url.substr(colon + 1));
+    return url.starts_with("https:") ? 443 : 80;
+}
+
+} // namespace
+
+fs::path HttpsUpdaterExecutable() {
+    return HttpsBuildFolder() / "MAJLumoradex.exe";
+}
+
+int HttpsUpdateServerPort() {
+    const std::optional<std::string> url = CachedServerUrl(HttpsBuildFolder());
+    if (!url)
+        throw std::runtime_error("no HTTPS tree at " + HttpsBuildFolder().string() + " (see scripts/test.sh)");
+    return PortOf(*url);
+}
+
+// The program listens to the address it was built with: the Windows tree's setting wins over this
+// tree's own when the two were configured differently.
+std::string UpdateServerUrl() {
+    return CachedServerUrl(WindowsBuildFolder()).value_or(LUMORADEX_E2E_UPDATE_SERVER_URL);
 }
 
 int UpdateServerPort() {
-    const std::string url = UpdateServerUrl();
-    const size_t hostStart = url.find("://");
-    const size_t colon = url.find(':', hostStart == std::string::npos ? 0 : hostStart + 3);
-    return colon == std::string::npos ? 80 : std::stoi(url.substr(colon + 1));
+    return PortOf(UpdateServerUrl());
 }
 
 } // namespace lumoradex::e2e

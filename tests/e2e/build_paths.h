@@ -23,6 +23,11 @@ std::filesystem::path FixturePath(std::string_view relative);
 // A copy of the fixture application: version "4.2.0.1" (four parts, as built) or "noversion".
 std::filesystem::path VelmorFixture(std::string_view version);
 
+// The program of the Windows tree's HTTPS twin (build/win32-https or build/win64-https), built for
+// https://localhost:PORT, and that port.
+std::filesystem::path HttpsUpdaterExecutable();
+int HttpsUpdateServerPort();
+
 // UPDATE_SERVER_URL the Windows tree's program was built with ("http://127.0.0.1:18080"), and its
 // port (80 when it names none).
 std::string UpdateServerUrl();

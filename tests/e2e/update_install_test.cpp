@@ -42,11 +42,12 @@ protected:
             scenario.WriteFile(Join(folder, name), OldBytes(name));
     }
     // Version 4.2.1 published, with all seven files.
-    void PublishNewRelease() {
-        scenario.Server().SetVersionPage("4.2.1");
+    void PublishNewRelease() { PublishNewRelease(scenario.Server()); }
+    void PublishNewRelease(UpdateServer& server) {
+        server.SetVersionPage("4.2.1");
         for (const std::string& name : kDataFiles)
-            scenario.Server().SetFile(name, NewBytes(name));
-        scenario.Server().SetFile("Velmor.exe", Scenario::VelmorBytes("4.2.0.1"));
+            server.SetFile(name, NewBytes(name));
+        server.SetFile("Velmor.exe", Scenario::VelmorBytes("4.2.0.1"));
     }
 
     // Waits for the offer of the update and clicks "Mettre à jour"; false when none came.
@@ -480,6 +481,106 @@ TEST_F(ElevatedUpdateInstall, AMalformedHandOffIsRefused) {
     EXPECT_EQ(forged.WaitForExit(20s), 2);
     EXPECT_EQ(scenario.Server().Requests().size(), 0u);
     EXPECT_FALSE(scenario.Inspect());
+}
+
+// --- HTTPS: the program built for https://localhost, against the TLS loopback server -------------
+
+constexpr char kImpossibleMessage[] = "Impossible de contr\xC3\xB4ler les versions";
+constexpr int kOtherTlsPort = 18444;
+
+// The session's prefix trusts the test authority; nothing else is relaxed.
+class HttpsUpdateInstall : public UpdateInstall {
+protected:
+    HttpsUpdateInstall() {
+        TrustTestAuthority(scenario.Session());
+        scenario.UseUpdater(HttpsUpdaterExecutable());
+    }
+    const TestCertificates& Certificates() const { return TestTls(scenario.Session()); }
+    std::string CheckMessage() {
+        std::string message;
+        WaitUntil(
+            [&] {
+                message = MessageOf(scenario.Inspect());
+                return message == kImpossibleMessage || message == kOfferMessage;
+            },
+            30s);
+        return message;
+    }
+};
+
+// Checked and installed over TLS in automatic mode, the application started as usual.
+TEST_F(HttpsUpdateInstall, AnAutomaticRunChecksAndInstallsOverTls) {
+    UpdateServer server(HttpsUpdateServerPort(), Certificates().localhost);
+    InstallOldRelease(kInstallFolder);
+    PublishNewRelease(server);
+    WineProgram& updater = scenario.StartAutomatic(kInstallFolder);
+
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    ASSERT_TRUE(updater.WaitForExit(60s)) << "the updater did not end";
+    ExpectNewRelease(kInstallFolder);
+    EXPECT_EQ(server.RequestCount("/version.htm"), 2);
+}
+
+struct CertificateProblem {
+    const char* name;
+    TlsIdentity TestCertificates::*identity;
+};
+
+class CertificateProblems : public HttpsUpdateInstall, public ::testing::WithParamInterface<CertificateProblem> {};
+
+// A certificate for another name, expired, or from an authority nobody trusts: from the update
+// server itself the check is impossible; from the host a file is redirected to, that file fails and
+// nothing of it is installed.
+TEST_P(CertificateProblems, MakeTheCheckImpossible) {
+    UpdateServer server(HttpsUpdateServerPort(), Certificates().*(GetParam().identity));
+    PublishNewRelease(server);
+    InstallOldRelease(kInstallFolder);
+    scenario.StartInteractive(kInstallFolder);
+    EXPECT_EQ(CheckMessage(), kImpossibleMessage);
+}
+
+TEST_P(CertificateProblems, FailAFileRedirectedThere) {
+    UpdateServer server(HttpsUpdateServerPort(), Certificates().localhost);
+    UpdateServer elsewhere(kOtherTlsPort, Certificates().*(GetParam().identity));
+    PublishNewRelease(server);
+    PublishNewRelease(elsewhere);
+    server.Set("/majv4/socle.mdb", Reply::Redirect(elsewhere.BaseUrl() + "/majv4/socle.mdb"));
+    InstallOldRelease(kInstallFolder);
+    scenario.StartInteractive(kInstallFolder);
+    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed);
+    ExpectNewRelease(kInstallFolder, {"socle.mdb"});
+}
+
+std::string ProblemName(const ::testing::TestParamInfo<CertificateProblem>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Https, CertificateProblems,
+                         ::testing::Values(CertificateProblem{"OtherName", &TestCertificates::otherName},
+                                           CertificateProblem{"Expired", &TestCertificates::expired},
+                                           CertificateProblem{"UntrustedAuthority", &TestCertificates::untrusted}),
+                         ProblemName);
+
+// A server that moved to TLS keeps working for a program built with its plain address.
+TEST_F(HttpsUpdateInstall, APlainServerMovedToTlsIsFollowed) {
+    scenario.UseUpdater(UpdaterExecutable());
+    UpdateServer server(HttpsUpdateServerPort(), Certificates().localhost);
+    PublishNewRelease(server);
+    scenario.Server().Set("/version.htm", Reply::Redirect(server.BaseUrl() + "/version.htm", 301));
+    InstallOldRelease(kInstallFolder);
+    scenario.StartInteractive(kInstallFolder);
+    EXPECT_EQ(CheckMessage(), kOfferMessage);
+    EXPECT_EQ(server.RequestCount("/version.htm"), 1);
+}
+
+// Never back to clear text once TLS is used.
+TEST_F(HttpsUpdateInstall, ATlsServerRedirectingToPlainHttpIsRefused) {
+    UpdateServer server(HttpsUpdateServerPort(), Certificates().localhost);
+    PublishNewRelease(server);
+    PublishNewRelease();
+    server.Set("/version.htm", Reply::Redirect(scenario.Server().BaseUrl() + "/version.htm", 301));
+    InstallOldRelease(kInstallFolder);
+    scenario.StartInteractive(kInstallFolder);
+    EXPECT_EQ(CheckMessage(), kImpossibleMessage);
+    EXPECT_EQ(scenario.Server().RequestCount("/version.htm"), 0);
 }
 
 } // namespace

@@ -235,7 +235,16 @@ private:
     Clock::time_point start_ = Clock::now();
 };
 
-UpdateServer::UpdateServer(int port) : port_(port), server_(std::make_unique<httplib::Server>()) {
+UpdateServer::UpdateServer(int port, const TlsIdentity& identity)
+    : UpdateServer(port, std::make_unique<httplib::SSLServer>(identity.certificate.c_str(),
+                                                              identity.privateKey.c_str())) {}
+
+UpdateServer::UpdateServer(int port) : UpdateServer(port, std::make_unique<httplib::Server>()) {}
+
+UpdateServer::UpdateServer(int port, std::unique_ptr<httplib::Server> server)
+    : port_(port), secure_(dynamic_cast<httplib::SSLServer*>(server.get()) != nullptr), server_(std::move(server)) {
+    if (!server_->is_valid())
+        throw std::runtime_error("the update server's TLS identity cannot be loaded");
     // Stalled answers each hold a worker: keep plenty.
     server_->new_task_queue = [] { return new httplib::ThreadPool(32); };
     // httplib's default also sets SO_REUSEPORT, which would let a second server share the port.
@@ -329,7 +338,8 @@ void UpdateServer::Stop() {
 }
 
 std::string UpdateServer::BaseUrl() const {
-    return "http://127.0.0.1:" + std::to_string(port_);
+    // Over TLS, the name the test certificates carry.
+    return secure_ ? "https://localhost:" + std::to_string(port_) : "http://127.0.0.1:" + std::to_string(port_);
 }
 
 void UpdateServer::Set(const std::string& path, Reply reply) {

@@ -27,6 +27,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/e2e/tls_certificates.h"
+
 namespace httplib {
 class Server;
 }
@@ -88,6 +90,8 @@ class UpdateServer {
 public:
     // Listens on 127.0.0.1:port at once; throws std::runtime_error when the port cannot be bound.
     explicit UpdateServer(int port);
+    // The same over TLS with the identity's certificate and key (see tls_certificates.h).
+    UpdateServer(int port, const TlsIdentity& identity);
     UpdateServer(const UpdateServer&) = delete;
     UpdateServer& operator=(const UpdateServer&) = delete;
     ~UpdateServer();
@@ -121,12 +125,14 @@ private:
     };
     class Responder;
 
+    UpdateServer(int port, std::unique_ptr<httplib::Server> server);
     std::optional<Reply> NextReply(const std::string& path);
     void Record(ReceivedRequest request);
     // Sleeps up to the duration; returns false at once when the server stops.
     bool Wait(std::chrono::steady_clock::duration duration) const;
 
     int port_;
+    bool secure_;
     std::unique_ptr<httplib::Server> server_;
     std::thread listener_;
 
