@@ -161,7 +161,7 @@ public:
     std::map<std::string, FakeAnswer> answers; // by URL; any other URL fails
     int busyPolls = 0;                         // StillExecuting reads true this many times after each download
 
-    std::optional<std::string> FetchText(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> FetchText(const std::string&, std::size_t) override { return std::nullopt; }
     DownloadResult Download(const std::string& url, DownloadSink& sink) override {
         events_.push_back("download " + url);
         busyLeft_ = busyPolls;
