@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -25,6 +26,8 @@ struct WinInetApi {
     decltype(&HttpOpenRequestW) openRequest = Procedure<decltype(&HttpOpenRequestW)>("HttpOpenRequestW");
     decltype(&HttpSendRequestW) sendRequest = Procedure<decltype(&HttpSendRequestW)>("HttpSendRequestW");
     decltype(&HttpQueryInfoW) queryInfo = Procedure<decltype(&HttpQueryInfoW)>("HttpQueryInfoW");
+    decltype(&InternetQueryDataAvailable) queryDataAvailable =
+        Procedure<decltype(&InternetQueryDataAvailable)>("InternetQueryDataAvailable");
     decltype(&InternetReadFile) readFile = Procedure<decltype(&InternetReadFile)>("InternetReadFile");
     decltype(&InternetCloseHandle) close = Procedure<decltype(&InternetCloseHandle)>("InternetCloseHandle");
 };
@@ -68,6 +71,9 @@ public:
 
 // Time-outs set on the session handle are ignored under Wine, where a server that accepts and never
 // answers would then block the request for ever: they are set on the connection and the request.
+// The receive time-out bounds each wait for the server. Wine reads it once, as the connection
+// opens, and ignores it when set later: it cannot shrink to what is left of a limit, so a limit
+// passed during a wait shows when the wait ends, at worst one time-out late.
 bool SetTimeouts(const WinInetApi& api, HINTERNET handle, DWORD milliseconds) {
     bool set = true;
     for (DWORD option :
@@ -99,16 +105,30 @@ std::optional<std::uint64_t> ContentLength(const WinInetApi& api, HINTERNET requ
     return length;
 }
 
+// InternetReadFile returns only once it has filled the whole buffer or the body has ended: a server
+// that drips one byte at a time, each well within the receive time-out, would hold a single read for
+// as long as it likes. Asked first how much has arrived, and reading no more than that, each call
+// waits for the next bytes only, and the limits are judged as they come.
+bool ReadArrived(const WinInetApi& api, HINTERNET request, std::byte* buffer, std::size_t size, DWORD& read) {
+    read = 0;
+    DWORD available = 0;
+    if (!api.queryDataAvailable(request, &available, 0, 0))
+        return false;
+    const auto wanted = static_cast<DWORD>(std::min<std::size_t>(available, size));
+    return wanted == 0 || api.readFile(request, buffer, wanted, &read);
+}
+
 } // namespace
 
 WinInetTransfer::WinInetTransfer(std::chrono::milliseconds timeout) : timeout_(timeout) {}
 
 WinInetTransfer::~WinInetTransfer() = default;
 
-std::optional<std::string> WinInetTransfer::FetchText(const std::string& url) {
+// The text is held whole in memory: its size is bounded, and so is the time of the whole request.
+std::optional<std::string> WinInetTransfer::FetchText(const std::string& url, std::size_t limit) {
     TextSink sink;
     try {
-        const DownloadResult result = Receive(url, sink);
+        const DownloadResult result = Receive(url, sink, TransferLimits::Document(limit, timeout_));
         if (result == DownloadResult::Complete || result == DownloadResult::Unproven)
             return std::move(sink.text);
     } catch (...) {
@@ -116,16 +136,18 @@ std::optional<std::string> WinInetTransfer::FetchText(const std::string& url) {
     return std::nullopt;
 }
 
-// A sink that cannot store the bytes fails the download like a broken connection.
+// A sink that cannot store the bytes fails the download like a broken connection. The request
+// time-out is also the window in which a body must keep moving.
 DownloadResult WinInetTransfer::Download(const std::string& url, DownloadSink& sink) {
     try {
-        return Receive(url, sink);
+        return Receive(url, sink, TransferLimits::FileBody(timeout_));
     } catch (...) {
         return DownloadResult::Failed;
     }
 }
 
-DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& sink) {
+DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& sink, const TransferLimits& limits) {
+    TransferLimiter limiter(limits, TransferClock::now());
     const std::optional<HttpAddress> address = ParseHttpAddress(url);
     if (!address)
         return DownloadResult::Failed;
@@ -148,7 +170,7 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
                                                  nullptr, nullptr, kRequestFlags, 0),
                                  closer);
     if (!request || !SetTimeouts(api, request.get(), timeout) ||
-        !api.sendRequest(request.get(), nullptr, 0, nullptr, 0))
+        !api.sendRequest(request.get(), nullptr, 0, nullptr, 0) || !limiter.MayContinue(TransferClock::now()))
         return DownloadResult::Failed;
 
     // WinINet hands over an error page like any other body: only the status tells them apart.
@@ -162,11 +184,14 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
     // chunked body cut before its last chunk: only the length the server stated shows that a body is
     // whole. Static files always come with it, as no compression (which servers stream) is asked for.
     const std::optional<std::uint64_t> expected = ContentLength(api, request.get());
+    if (expected && !limiter.AcceptsLength(*expected))
+        return DownloadResult::Failed;
     std::vector<std::byte> buffer(kChunkSize);
     std::uint64_t received = 0;
     for (;;) {
         DWORD read = 0;
-        if (!api.readFile(request.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read))
+        if (!ReadArrived(api, request.get(), buffer.data(), limiter.NextReadSize(buffer.size()), read) ||
+            !limiter.MayContinue(TransferClock::now(), read))
             return DownloadResult::Failed;
         if (read == 0)
             break;

@@ -1,10 +1,12 @@
 #pragma once
 // The window's transfer service (Inet1) over WinINet: plain HTTP GET requests, each one fresh from
-// the server, with a request time-out that ends a stalled transfer.
+// the server, with a request time-out that ends a stalled transfer and bounds a slow one
+// (system/transfer_limits.h).
 
 #include <chrono>
 #include <memory>
 
+#include "system/transfer_limits.h"
 #include "updater/transfer.h"
 
 namespace lumoradex {
@@ -18,12 +20,12 @@ public:
     WinInetTransfer& operator=(const WinInetTransfer&) = delete;
     ~WinInetTransfer() override;
 
-    std::optional<std::string> FetchText(const std::string& url) override;
+    std::optional<std::string> FetchText(const std::string& url, std::size_t limit) override;
     DownloadResult Download(const std::string& url, DownloadSink& sink) override;
     bool StillExecuting() const override { return busy_; }
 
 private:
-    DownloadResult Receive(const std::string& url, DownloadSink& sink);
+    DownloadResult Receive(const std::string& url, DownloadSink& sink, const TransferLimits& limits);
 
     std::chrono::milliseconds timeout_;
     std::unique_ptr<WinInetApi> api_; // loaded at the first transfer

@@ -1,5 +1,6 @@
 #include "updater/load_handler.h"
 
+#include <cstddef>
 #include <optional>
 #include <utility>
 
@@ -16,6 +17,8 @@ namespace {
 constexpr char kInstallationDrive[] = "C:";
 constexpr char kWorkingFolderProbe[] = "velmor.exe";
 constexpr char kVersionedExecutable[] = "Velmor.exe";
+// The page is a few hundred bytes; a body past this limit is no version page and is never read whole.
+constexpr std::size_t kVersionPageLimit = 1024 * 1024;
 
 constexpr char kCheckingMessage[] = "Veuillez patienter, vérifications en cours";
 constexpr char kImpossibleMessage[] = "Impossible de contrôler les versions";
@@ -80,7 +83,7 @@ void LoadHandler::ShowProgress() {
 void LoadHandler::ReadVersions() {
     SkipOnFailure([&] { window_.SetVLocale(environment_.FileVersion(kVersionedExecutable)); });
     SkipOnFailure([&] {
-        if (std::optional<std::string> page = transfer_.FetchText(VersionPageUrl()))
+        if (std::optional<std::string> page = transfer_.FetchText(VersionPageUrl(), kVersionPageLimit))
             pageVersion_ = std::move(*page);
     });
 }

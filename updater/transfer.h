@@ -1,6 +1,7 @@
 #pragma once
 // The transfer service of the window (Inet1): synchronous fetches of complete addresses, and a busy
-// flag. Implemented over WinINet in system/transfer_win.cpp; unit tests use fakes.
+// flag. No answer can hold a fetch beyond its time limits nor grow the memory it takes beyond its
+// size limit. Implemented over WinINet in system/transfer_win.cpp; unit tests use fakes.
 
 #include <cstddef>
 #include <optional>
@@ -30,9 +31,11 @@ enum class DownloadResult {
 class Transfer {
 public:
     virtual ~Transfer() = default;
-    // The body of a 2xx answer as text, whatever its framing; nothing when the fetch fails or the
-    // status is not 2xx.
-    virtual std::optional<std::string> FetchText(const std::string& url) = 0;
+    // The body of a 2xx answer as text, whatever its framing; nothing when the fetch fails, the
+    // status is not 2xx, the body is longer than limit bytes or the whole request takes longer than
+    // the request time-out.
+    virtual std::optional<std::string> FetchText(const std::string& url, std::size_t limit) = 0;
+    // Failed also when the body stops moving: less than 1 KiB in any window of the request time-out.
     virtual DownloadResult Download(const std::string& url, DownloadSink& sink) = 0;
     // True while a transfer is in progress; false once it is over.
     virtual bool StillExecuting() const = 0;

@@ -33,6 +33,8 @@ constexpr char kFinishCaption[] = "Terminer";
 
 constexpr char kReleaseListName[] = "release.txt";
 constexpr char kReleaseSignatureName[] = "release.sig";
+// A DER signature of P-256 takes 72 bytes at most.
+constexpr std::size_t kMaxSignatureSize = 256;
 
 std::string ProgressMessage(const std::string& name) {
     return "Veuillez patienter, téléchargement en cours (" + name + ")";
@@ -135,10 +137,12 @@ bool UpdateRun::LoadSignedRelease() {
 
 // The signature is checked before the list is parsed: nothing of an unproven text is read.
 std::optional<ReleaseList> UpdateRun::FetchProvenRelease() {
-    const std::optional<std::string> list = services_.transfer.FetchText(DownloadUrl(kReleaseListName));
+    const std::optional<std::string> list =
+        services_.transfer.FetchText(DownloadUrl(kReleaseListName), kMaxReleaseListSize);
     if (!list)
         return std::nullopt;
-    const std::optional<std::string> der = services_.transfer.FetchText(DownloadUrl(kReleaseSignatureName));
+    const std::optional<std::string> der =
+        services_.transfer.FetchText(DownloadUrl(kReleaseSignatureName), kMaxSignatureSize);
     const std::optional<RawP256Signature> signature = der ? P256SignatureFromDer(*der) : std::nullopt;
     if (!signature || !services_.releaseVerifier->Verifies(*list, *signature))
         return std::nullopt;

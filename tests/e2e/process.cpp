@@ -318,4 +318,13 @@ void KillProcessGroup(pid_t group, std::chrono::milliseconds timeout) {
     }
 }
 
+std::optional<std::size_t> PeakResidentKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("VmHWM:"))
+            return static_cast<std::size_t>(std::stoul(line.substr(6)));
+    }
+    return std::nullopt;
+}
+
 } // namespace lumoradex::e2e

@@ -1,11 +1,12 @@
 #pragma once
 // Linux processes for the driver: programs run to their end with their output captured (xdotool,
 // convert, the inspector), and long-running children in a process group of their own (Wine
-// programs), so that everything they start can be ended with them.
+// programs), so that everything they start can be ended with them; and the peak memory of any process.
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -60,6 +61,9 @@ private:
     pid_t pid_ = -1;
     std::optional<int> exitCode_;
 };
+
+// Its peak resident memory (VmHWM) in KiB; nothing once it has ended.
+std::optional<std::size_t> PeakResidentKiB(pid_t pid);
 
 // Whether a live (non-zombie) process of the group remains.
 bool ProcessGroupAlive(pid_t group);

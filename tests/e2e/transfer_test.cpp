@@ -1,5 +1,6 @@
 // The program's transfer service (WinINet, run by the probe fixture under Wine) against the loopback
-// server: bodies as text and bytes, error statuses, fresh requests, and every way a transfer fails.
+// server: bodies as text and bytes, error statuses, fresh requests, every way a transfer fails, and
+// the limits of size and time that no answer can stretch (here with a request time-out of 2 s).
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr char kShortTimeout[] = "2000";
 constexpr char kRequestTimeout[] = "60000";
+constexpr char kPageLimit[] = "1048576";
 
 std::string Fnv(const std::string& bytes) {
     std::uint64_t hash = 14695981039346656037ull;
@@ -42,8 +44,9 @@ protected:
         EXPECT_EQ(exitCode, 0) << probe.Output();
         return RecordsOfKind(ParseRecords(probe.Output()), kind);
     }
-    std::vector<Record> Fetch(std::vector<std::string> urls, const char* timeout = kRequestTimeout) {
-        urls.insert(urls.begin(), {"fetch", timeout});
+    std::vector<Record> Fetch(std::vector<std::string> urls, const char* timeout = kRequestTimeout,
+                              const char* limit = kPageLimit) {
+        urls.insert(urls.begin(), {"fetch", timeout, limit});
         return Probe(urls, "fetch");
     }
     Record Download(const std::string& url, const char* timeout = kRequestTimeout) {
@@ -140,6 +143,50 @@ TEST_F(Transfer, AChunkedBodyArrivesUnproven) {
     EXPECT_EQ(download.Get("result"), "unproven");
     EXPECT_EQ(download.Get("fnv"), Fnv(bytes));
     EXPECT_NE(Download(Url("/majv4/MailLink.exe")).Get("result"), "complete");
+}
+
+// However much the server sends, a fetch reads one byte past its limit at most, announced or not.
+TEST_F(Transfer, AFetchFailsPastItsSizeLimit) {
+    const std::string page = "<p>Lumoradex V4.2.1</p>";
+    auto chunked = [](Reply reply) {
+        reply.chunked = true;
+        return reply;
+    };
+    scenario.Server().Set("/fits.htm", Reply::Padded(page, 1000));
+    scenario.Server().Set("/over.htm", Reply::Padded(page, 1001));
+    scenario.Server().Set("/fits-chunked.htm", chunked(Reply::Padded(page, 1000)));
+    scenario.Server().Set("/endless.htm", chunked(Reply::Padded(page, std::size_t{768} << 20)));
+    const std::vector<Record> fetches = Fetch(
+        {Url("/fits.htm"), Url("/over.htm"), Url("/fits-chunked.htm"), Url("/endless.htm")}, kRequestTimeout, "1000");
+    ASSERT_EQ(fetches.size(), 4u);
+    EXPECT_TRUE(fetches[0].Flag("ok"));
+    EXPECT_EQ(fetches[0].Number("size"), 1000);
+    EXPECT_FALSE(fetches[1].Flag("ok"));
+    EXPECT_TRUE(fetches[2].Flag("ok"));
+    EXPECT_FALSE(fetches[3].Flag("ok"));
+}
+
+// No single wait is long, but the whole fetch may not outlast the request time-out.
+TEST_F(Transfer, AFetchFailsOnceItsWholeTimeHasPassed) {
+    scenario.Server().Set("/slow.htm", Reply::Page("Lumoradex V4.2.1").Dripped(50ms));
+    scenario.Server().Set("/dripped.htm", Reply::Page("Lumoradex V4.2.1").Dripped(500ms));
+    const std::vector<Record> fetches = Fetch({Url("/slow.htm"), Url("/dripped.htm")}, kShortTimeout);
+    ASSERT_EQ(fetches.size(), 2u);
+    EXPECT_EQ(fetches[0].Get("body"), "Lumoradex V4.2.1");
+    EXPECT_FALSE(fetches[1].Flag("ok"));
+    EXPECT_FALSE(fetches[1].Flag("busy_after"));
+}
+
+// A download may take far longer than the request time-out while it keeps moving (1 KiB in every
+// window of the time-out), and fails when it crawls.
+TEST_F(Transfer, ADownloadFailsOnlyWhenItStopsMoving) {
+    const std::string bytes = RandomBytes(10 * 1024);
+    scenario.Server().Set("/majv4/socle.mdb", Reply::Ok(bytes).Throttled(2048));
+    scenario.Server().Set("/majv4/Velmor.prm", Reply::Ok(bytes).Dripped(500ms));
+    const Record steady = Download(Url("/majv4/socle.mdb"), kShortTimeout);
+    EXPECT_EQ(steady.Get("result"), "complete");
+    EXPECT_EQ(steady.Get("fnv"), Fnv(bytes));
+    EXPECT_EQ(Download(Url("/majv4/Velmor.prm"), kShortTimeout).Get("result"), "failed");
 }
 
 TEST_F(Transfer, ARedirectIsFollowed) {

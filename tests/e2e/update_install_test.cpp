@@ -16,6 +16,11 @@ const std::vector<std::string> kDataFiles{"Velmor.prm",   "VelmorA.prm", "Velmor
                                           "MailLink.exe", "XVelmor.mdb", "socle.mdb"};
 constexpr char kWorkFolder[] = "C:\\e2e\\work";
 constexpr char kOtherDriveFolder[] = "D:\\Lumoradex";
+constexpr char kImpossible[] = "Impossible de contr\xC3\xB4ler les versions";
+
+std::chrono::milliseconds TimeUntil(std::chrono::steady_clock::time_point deadline) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+}
 
 std::string Join(std::string_view folder, std::string_view name) {
     return std::string(folder) + "\\" + std::string(name);
@@ -67,6 +72,11 @@ protected:
     std::optional<WindowReport> ClickUpdateAndWaitForResult(std::chrono::milliseconds timeout = 60s) {
         if (!ClickUpdateOnceOffered())
             return std::nullopt;
+        return WaitForResult(timeout);
+    }
+
+    // The window once it shows the run's result message, or as it was after the time-out.
+    std::optional<WindowReport> WaitForResult(std::chrono::milliseconds timeout) {
         std::optional<WindowReport> result;
         WaitUntil(
             [&] {
@@ -282,6 +292,44 @@ TEST_F(UpdateInstall, StalledServerFailsThatFileAfterTheTimeOutAndTheRunGoesOn) 
 
     ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult(150s)), kUpdateFailed);
     ExpectNewRelease(kInstallFolder, {"VelmorA.prm"});
+}
+
+// The slow test of the time limits, for an update and a check at once: a server that drips, one
+// byte every 20 s, a file of an update run and the version page of a second updater started
+// meanwhile. Neither holds its updater much past the limit of 60 s: the file fails and the run goes
+// on and reports the failure; the check is impossible.
+TEST_F(UpdateInstall, ADrippingServerHoldsNeitherTheRunNorACheckPastTheLimit) {
+    constexpr char kCheckFolder[] = "C:\\e2e\\check";
+    InstallOldRelease(kInstallFolder);
+    PublishNewRelease();
+    scenario.Server().Set("/majv4/Velmor.prm", Reply::Ok(NewBytes("Velmor.prm")).Dripped(20s));
+    WineProgram& updating = scenario.StartInteractive(kInstallFolder);
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    const auto clicked = std::chrono::steady_clock::now();
+
+    // The next request of the page is the second updater's; the run's re-check comes after the drip.
+    scenario.Server().SetSequence("/version.htm",
+                                  {Reply::Page(VersionPage("4.2.1")).Dripped(20s), Reply::Page(VersionPage("4.2.1"))});
+    scenario.PlaceVelmor("4.2.0.0", kCheckFolder);
+    scenario.StartInteractive(kCheckFolder);
+    ASSERT_TRUE(scenario.Server().WaitForRequests("/version.htm", 2, 20s));
+    const auto checkRequested = std::chrono::steady_clock::now();
+
+    // The updating window, top-most since its offer, comes first among the two of the same title.
+    const std::optional<WindowReport> result = WaitForResult(TimeUntil(clicked + 90s));
+    ASSERT_EQ(MessageOf(result), kUpdateFailed);
+    ExpectNewRelease(kInstallFolder, {"Velmor.prm"});
+    EXPECT_EQ(scenario.Server().RequestCount("/majv4/Velmor.prm"), 1);
+
+    updating.Kill();
+    std::optional<WindowReport> check;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            check = scenario.Inspect();
+            return MessageOf(check) == kImpossible;
+        },
+        TimeUntil(checkRequested + 75s)))
+        << MessageOf(check);
 }
 
 TEST_F(UpdateInstall, FileLockedByAnotherProgramIsLeftWholeWithItsDownloadKept) {

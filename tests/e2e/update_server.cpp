@@ -144,6 +144,12 @@ Reply Reply::Oversized(std::string body, std::size_t extraBytes) {
     return reply;
 }
 
+Reply Reply::Padded(std::string html, std::size_t totalSize) {
+    Reply reply = Page(std::move(html));
+    reply.paddedTo = totalSize;
+    return reply;
+}
+
 Reply Reply::Redirect(std::string location, int status) {
     Reply reply = Status(status, "<html><body>Moved</body></html>");
     reply.headers.emplace_back("Location", std::move(location));
@@ -161,8 +167,8 @@ std::string ErrorPage(int status) {
            "</h1><p>The requested URL was not found or could not be served by this server.</p></body></html>\r\n";
 }
 
-// Sends one scripted body piece by piece: paced to the bandwidth limit, cut, reset or lengthened as
-// the reply says, and abandoned as soon as the server stops.
+// Sends one scripted body piece by piece: paced to the bandwidth limit or dripped, padded, cut, reset
+// or lengthened as the reply says, and abandoned as soon as the server stops.
 class UpdateServer::Responder {
 public:
     Responder(const UpdateServer& server, Reply reply, std::size_t bandwidth, int localPort, int remotePort)
@@ -173,7 +179,7 @@ public:
             file_.open(*reply_.file, std::ios::binary);
             size_ = static_cast<std::size_t>(fs::file_size(*reply_.file));
         } else {
-            size_ = reply_.body.size();
+            size_ = std::max(reply_.body.size(), reply_.paddedTo);
         }
     }
 
@@ -193,7 +199,8 @@ public:
         std::size_t count = std::min(size_ - offset, ChunkSize());
         if (reply_.cutAfter)
             count = std::min(count, *reply_.cutAfter - offset);
-        if (bandwidth_ != 0 && !server_.Wait(DueTime(offset + count) - Clock::now()))
+        if (const std::optional<Clock::time_point> due = DueTime(offset, offset + count);
+            due && !server_.Wait(*due - Clock::now()))
             return false;
         std::string piece = Read(offset, count);
         if (!sink.write(piece.data(), piece.size()))
@@ -207,17 +214,28 @@ public:
 
 private:
     std::size_t ChunkSize() const {
+        if (reply_.drip.count() > 0)
+            return 1;
         return bandwidth_ == 0 ? kChunk : std::clamp<std::size_t>(bandwidth_ / 20, 1024, kChunk);
     }
 
-    Clock::time_point DueTime(std::size_t bytes) const {
-        const double seconds = static_cast<double>(bytes) / static_cast<double>(bandwidth_);
+    // When the piece from offset to end may go out: the bytes of a drip one interval apart, those of
+    // a limited bandwidth at its pace, others at once.
+    std::optional<Clock::time_point> DueTime(std::size_t offset, std::size_t end) const {
+        if (reply_.drip.count() > 0)
+            return start_ + reply_.drip * static_cast<std::chrono::milliseconds::rep>(offset);
+        if (bandwidth_ == 0)
+            return std::nullopt;
+        const double seconds = static_cast<double>(end) / static_cast<double>(bandwidth_);
         return start_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     }
 
     std::string Read(std::size_t offset, std::size_t count) {
-        if (!reply_.file)
-            return reply_.body.substr(offset, count);
+        if (!reply_.file) {
+            std::string piece = offset < reply_.body.size() ? reply_.body.substr(offset, count) : std::string();
+            piece.resize(count, ' ');
+            return piece;
+        }
         std::string piece(count, '\0');
         file_.seekg(static_cast<std::streamoff>(offset));
         file_.read(piece.data(), static_cast<std::streamsize>(count));
@@ -286,7 +304,8 @@ UpdateServer::UpdateServer(int port, std::unique_ptr<httplib::Server> server)
             bandwidth = bandwidth_;
         }
         const bool plain = !reply->file && !reply->cutAfter && reply->extraBytes == 0 && !reply->chunked &&
-                           reply->bytesPerSecond == 0 && bandwidth == 0;
+                           reply->bytesPerSecond == 0 && bandwidth == 0 && reply->drip.count() == 0 &&
+                           reply->paddedTo == 0;
         const std::string contentType = reply->contentType;
         if (plain) {
             response.set_content(reply->body, contentType);

@@ -8,6 +8,7 @@
 //     server.SetFile("Velmor.exe", bytes);               // "/majv4/Velmor.exe"
 //     server.Set("/majv4/socle.mdb", Reply::CutShort(bytes, 600));
 //     server.SetSequence("/majv4/Velmor.prm", {Reply::Status(500), Reply::Ok(bytes)});
+//     server.Set("/version.htm", Reply::Page(VersionPage("4.2.1")).Dripped(20s));   // a byte every 20 s
 //     ... run the program ...
 //     EXPECT_EQ(server.RequestCount("/version.htm"), 2);
 //
@@ -50,6 +51,8 @@ struct Reply {
     std::size_t extraBytes = 0;                // sends this many bytes more than Content-Length announces
     bool chunked = false;                      // chunked transfer encoding, no Content-Length
     std::size_t bytesPerSecond = 0;            // bandwidth limit of this answer; 0: the server's default
+    std::chrono::milliseconds drip{0};         // sends one byte, the first at once, then one per interval
+    std::size_t paddedTo = 0;                  // the body followed by spaces up to this size, made as sent
     std::optional<std::filesystem::path> file; // body streamed from this file instead of `body`
 
     static Reply Ok(std::string body, std::string contentType = "application/octet-stream");
@@ -62,6 +65,8 @@ struct Reply {
     static Reply ResetMidBody(std::string body, std::size_t bytesSent);
     static Reply Oversized(std::string body, std::size_t extraBytes);
     static Reply Redirect(std::string location, int status = 302);
+    // 200, text/html: the page, then spaces up to totalSize bytes, none of them held in memory.
+    static Reply Padded(std::string html, std::size_t totalSize);
 
     Reply& Delayed(std::chrono::milliseconds wait) {
         delay = wait;
@@ -69,6 +74,10 @@ struct Reply {
     }
     Reply& Throttled(std::size_t limit) {
         bytesPerSecond = limit;
+        return *this;
+    }
+    Reply& Dripped(std::chrono::milliseconds interval) {
+        drip = interval;
         return *this;
     }
 };

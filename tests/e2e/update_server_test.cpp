@@ -146,6 +146,31 @@ TEST_F(UpdateServerTest, ChunkedAndThrottledBodiesArriveWhole) {
     EXPECT_EQ(Get(port_, "/slow").Body(), Pattern(20000));
 }
 
+TEST_F(UpdateServerTest, PaddedPagesReachTheirWholeSizeAnnouncedOrChunked) {
+    constexpr std::size_t kSize = 3 * 1024 * 1024;
+    const std::string page = VersionPage("4.2.1");
+    Reply chunked = Reply::Padded(page, kSize);
+    chunked.chunked = true;
+    server_.Set("/announced", Reply::Padded(page, kSize));
+    server_.Set("/chunked", chunked);
+    RawAnswer announced = Get(port_, "/announced");
+    EXPECT_NE(announced.Head().find("Content-Length: 3145728"), std::string::npos) << announced.Head();
+    EXPECT_EQ(announced.Body(), page + std::string(kSize - page.size(), ' '));
+    RawAnswer inChunks = Get(port_, "/chunked");
+    EXPECT_NE(inChunks.Head().find("Transfer-Encoding: chunked"), std::string::npos) << inChunks.Head();
+    EXPECT_GT(inChunks.Body().size(), kSize);
+    EXPECT_TRUE(inChunks.Body().ends_with("\r\n0\r\n\r\n"));
+}
+
+// The first byte goes at once, each of the others an interval after the one before.
+TEST_F(UpdateServerTest, ADripSendsOneByteEachInterval) {
+    server_.Set("/version.htm", Reply::Page("abc").Dripped(1s));
+    RawAnswer first = Get(port_, "/version.htm", 400ms);
+    EXPECT_TRUE(first.timedOut);
+    EXPECT_EQ(first.Body(), "a");
+    EXPECT_EQ(Get(port_, "/version.htm").Body(), "abc");
+}
+
 TEST_F(UpdateServerTest, RedirectsWithLocation) {
     server_.Set("/version.htm", Reply::Redirect("/moved.htm", 301));
     RawAnswer answer = Get(port_, "/version.htm");

@@ -241,6 +241,29 @@ TEST_F(VersionCheck, AServerThatNeverAnswersEndsAsImpossibleAfterTheTimeOut) {
     EXPECT_TRUE(updater.Running());
 }
 
+// A page of 768 MiB, the real page followed by padding, whether the server announces its length or
+// sends it in chunks: the updater reads no more than its limit, and the check is impossible.
+class HugeVersionPage : public VersionCheck, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HugeVersionPage, IsAFailedFetchThatLeavesTheMemoryAlone) {
+    Install("4.2.0.0");
+    Reply page = Reply::Padded(VersionPage("4.2.1"), std::size_t{768} << 20);
+    page.chunked = GetParam();
+    scenario.Server().Set("/version.htm", page);
+    const InteractiveRun run = RunInteractive(scenario, kInstallFolder);
+    EXPECT_EQ(run.message, kImpossible);
+    EXPECT_EQ(run.vSite, "");
+    const std::optional<std::size_t> peakKiB = PeakResidentKiB(run.updater->LinuxPid());
+    ASSERT_TRUE(peakKiB);
+    RecordProperty("peak_resident_kib", std::to_string(*peakKiB));
+    EXPECT_LT(*peakKiB, 64u * 1024);
+}
+
+INSTANTIATE_TEST_SUITE_P(AnnouncedOrChunked, HugeVersionPage, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& chunked) {
+                             return chunked.param ? "Chunked" : "LengthAnnounced";
+                         });
+
 // The version page's variants.
 
 TEST_F(VersionCheck, PageWithoutMarkerShowsItsCharactersElevenToFifteen) {

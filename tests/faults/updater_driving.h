@@ -5,7 +5,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +28,5 @@ std::vector<pid_t> FindWineProcesses(const WineSession& session, std::string_vie
 std::optional<pid_t> FindWineProcess(const WineSession& session, std::string_view exeName);
 // Kills them (the application an automatic run started, say) and waits up to 5 s for them to go.
 void KillWineProcesses(const WineSession& session, std::string_view exeName);
-// Its peak resident memory (VmHWM) in KiB; nothing once it has ended.
-std::optional<std::size_t> PeakResidentKiB(pid_t pid);
 
 } // namespace lumoradex::e2e

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <map>
@@ -179,8 +180,9 @@ private:
 // Answers fetches from a queue of pages; an empty entry is a failed fetch.
 class FakeTransfer : public Transfer {
 public:
-    std::optional<std::string> FetchText(const std::string& url) override {
+    std::optional<std::string> FetchText(const std::string& url, std::size_t limit) override {
         fetchedUrls.push_back(url);
+        fetchLimits.push_back(limit);
         if (onFetch)
             onFetch();
         if (pages.empty())
@@ -197,6 +199,7 @@ public:
 
     std::deque<std::optional<std::string>> pages;
     std::vector<std::string> fetchedUrls;
+    std::vector<std::size_t> fetchLimits;
     std::function<void()> onFetch;
 };
 

@@ -112,6 +112,7 @@ TEST_F(LoadHandlerTest, InteractiveWindowPaintsItsProgressMessageBeforeTheBlocki
     EXPECT_TRUE(window.visibleWhenFlushed);
     EXPECT_EQ(callsAtFetch, (std::vector<std::string>{"Show", "SetMessage", "FlushMessages", "SetVLocale"}));
     EXPECT_EQ(transfer.fetchedUrls, (std::vector<std::string>{VersionPageUrl()}));
+    EXPECT_EQ(transfer.fetchLimits, (std::vector<std::size_t>{1024 * 1024}));
 }
 
 // The verdict for each reason that makes the check impossible.

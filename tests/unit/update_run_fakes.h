@@ -175,10 +175,12 @@ public:
     std::map<std::string, std::string> texts;  // FetchText's answers, by URL; any other URL fails
     int busyPolls = 0;                         // StillExecuting reads true this many times after each download
 
-    std::optional<std::string> FetchText(const std::string& url) override {
+    std::optional<std::string> FetchText(const std::string& url, std::size_t limit) override {
         events_.push_back("fetch " + url);
         auto text = texts.find(url);
-        return text == texts.end() ? std::nullopt : std::optional<std::string>(text->second);
+        if (text == texts.end() || text->second.size() > limit)
+            return std::nullopt;
+        return text->second;
     }
     DownloadResult Download(const std::string& url, DownloadSink& sink) override {
         events_.push_back("download " + url);

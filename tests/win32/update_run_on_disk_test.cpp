@@ -50,7 +50,7 @@ public:
     std::map<std::string, std::string> bodies;
     std::map<std::string, bool> cutShort;
 
-    std::optional<std::string> FetchText(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> FetchText(const std::string&, std::size_t) override { return std::nullopt; }
     DownloadResult Download(const std::string& url, DownloadSink& sink) override {
         const auto body = bodies.find(url);
         if (body == bodies.end())
