@@ -10,7 +10,7 @@ packages=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
     wine wine64 fonts-wine fonts-liberation
     xvfb xauth xdotool x11-apps x11-utils imagemagick
-    googletest libgtest-dev libgmock-dev libcpp-httplib-dev
+    googletest libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev
     clang libclang-rt-14-dev curl python3 openssl
 )
 # Wine's 32-bit side only where the kernel runs 32-bit programs: elsewhere its i386 packages install

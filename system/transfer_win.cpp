@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "base/system_library_win.h"
@@ -38,9 +41,13 @@ namespace {
 constexpr std::size_t kChunkSize = 64 * 1024;
 
 // Every request asks the server again, and no answer (error pages and cut bodies included) is
-// written into the cache for a later request to find.
-constexpr DWORD kRequestFlags =
-    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
+// written into the cache for a later request to find. Redirects are followed here, by the rule of
+// http_address.h, not by WinINet. Over TLS the certificate is checked fully: no flag relaxes it.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
+// As many as a browser would follow before giving up on a loop.
+constexpr int kMaxRedirects = 10;
+constexpr DWORD kMaxLocationCharacters = 2048;
 
 struct InternetCloser {
     decltype(&InternetCloseHandle) close;
@@ -90,6 +97,19 @@ std::optional<DWORD> StatusCode(const WinInetApi& api, HINTERNET request) {
     return status;
 }
 
+bool IsRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::optional<std::string> Location(const WinInetApi& api, HINTERNET request) {
+    std::wstring location(kMaxLocationCharacters, L'\0');
+    DWORD size = static_cast<DWORD>(location.size() * sizeof(wchar_t));
+    if (!api.queryInfo(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr))
+        return std::nullopt;
+    location.resize(size / sizeof(wchar_t));
+    return Narrow(location);
+}
+
 // Read as text: the numeric form of the header holds 32 bits only, and bodies may exceed 4 GiB.
 std::optional<std::uint64_t> ContentLength(const WinInetApi& api, HINTERNET request) {
     wchar_t text[32] = {};
@@ -103,6 +123,30 @@ std::optional<std::uint64_t> ContentLength(const WinInetApi& api, HINTERNET requ
         length = length * 10 + static_cast<std::uint64_t>(*digit - L'0');
     }
     return length;
+}
+
+struct OpenRequest {
+    UniqueInternet connection;
+    UniqueInternet request;
+};
+
+// A connection and a sent request; nothing when either fails (over TLS: any certificate error).
+std::optional<OpenRequest> SendRequest(const WinInetApi& api, HINTERNET session, const HttpAddress& address,
+                                       DWORD timeout) {
+    const InternetCloser closer{api.close};
+    OpenRequest open{UniqueInternet(api.connect(session, Widen(address.host).c_str(), address.port, nullptr, nullptr,
+                                                INTERNET_SERVICE_HTTP, 0, 0),
+                                    closer),
+                     UniqueInternet(nullptr, closer)};
+    if (!open.connection || !SetTimeouts(api, open.connection.get(), timeout))
+        return std::nullopt;
+    const DWORD flags = kRequestFlags | (address.secure ? INTERNET_FLAG_SECURE : 0);
+    open.request.reset(api.openRequest(open.connection.get(), L"GET", Widen(address.path).c_str(), nullptr, nullptr,
+                                       nullptr, flags, 0));
+    if (!open.request || !SetTimeouts(api, open.request.get(), timeout) ||
+        !api.sendRequest(open.request.get(), nullptr, 0, nullptr, 0))
+        return std::nullopt;
+    return open;
 }
 
 // InternetReadFile returns only once it has filled the whole buffer or the body has ended: a server
@@ -148,49 +192,52 @@ DownloadResult WinInetTransfer::Download(const std::string& url, DownloadSink& s
 
 DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& sink, const TransferLimits& limits) {
     TransferLimiter limiter(limits, TransferClock::now());
-    const std::optional<HttpAddress> address = ParseHttpAddress(url);
+    std::optional<HttpAddress> address = ParseHttpAddress(url);
     if (!address)
         return DownloadResult::Failed;
     if (!api_)
         api_ = std::make_unique<WinInetApi>();
     const WinInetApi& api = *api_;
     const BusyScope busy(busy_);
-    const InternetCloser closer{api.close};
     const auto timeout = static_cast<DWORD>(timeout_.count());
 
-    const UniqueInternet session(api.open(L"MAJLumoradex", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0), closer);
+    const UniqueInternet session(api.open(L"MAJLumoradex", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0),
+                                 InternetCloser{api.close});
     if (!session)
         return DownloadResult::Failed;
-    const UniqueInternet connection(api.connect(session.get(), Widen(address->host).c_str(), address->port, nullptr,
-                                                nullptr, INTERNET_SERVICE_HTTP, 0, 0),
-                                    closer);
-    if (!connection || !SetTimeouts(api, connection.get(), timeout))
-        return DownloadResult::Failed;
-    const UniqueInternet request(api.openRequest(connection.get(), L"GET", Widen(address->path).c_str(), nullptr,
-                                                 nullptr, nullptr, kRequestFlags, 0),
-                                 closer);
-    if (!request || !SetTimeouts(api, request.get(), timeout) ||
-        !api.sendRequest(request.get(), nullptr, 0, nullptr, 0) || !limiter.MayContinue(TransferClock::now()))
-        return DownloadResult::Failed;
+    std::optional<OpenRequest> open;
+    std::optional<DWORD> status;
+    // The limits run from the first request to the last byte, redirects included.
+    for (int redirects = 0;; ++redirects) {
+        open = SendRequest(api, session.get(), *address, timeout);
+        status = open ? StatusCode(api, open->request.get()) : std::nullopt;
+        if (!status || !limiter.MayContinue(TransferClock::now()))
+            return DownloadResult::Failed;
+        if (!IsRedirect(*status))
+            break;
+        const std::optional<std::string> location = Location(api, open->request.get());
+        std::optional<HttpAddress> target = location ? RedirectTarget(*address, *location) : std::nullopt;
+        if (redirects == kMaxRedirects || !target || !MayFollowRedirect(*address, *target))
+            return DownloadResult::Failed;
+        address = std::move(target);
+    }
+    const HINTERNET request = open->request.get();
 
     // WinINet hands over an error page like any other body: only the status tells them apart.
-    const std::optional<DWORD> status = StatusCode(api, request.get());
-    if (!status)
-        return DownloadResult::Failed;
     if (*status < 200 || *status > 299)
         return DownloadResult::Refused;
 
     // A connection closed cleanly in the middle of the body reads as a normal end, and so does a
     // chunked body cut before its last chunk: only the length the server stated shows that a body is
     // whole. Static files always come with it, as no compression (which servers stream) is asked for.
-    const std::optional<std::uint64_t> expected = ContentLength(api, request.get());
+    const std::optional<std::uint64_t> expected = ContentLength(api, request);
     if (expected && !limiter.AcceptsLength(*expected))
         return DownloadResult::Failed;
     std::vector<std::byte> buffer(kChunkSize);
     std::uint64_t received = 0;
     for (;;) {
         DWORD read = 0;
-        if (!ReadArrived(api, request.get(), buffer.data(), limiter.NextReadSize(buffer.size()), read) ||
+        if (!ReadArrived(api, request, buffer.data(), limiter.NextReadSize(buffer.size()), read) ||
             !limiter.MayContinue(TransferClock::now(), read))
             return DownloadResult::Failed;
         if (read == 0)
