@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -476,6 +478,16 @@ protected:
         scenario.UseUpdater(SeamUpdaterExecutable());
         scenario.SetProgramVariable("LUMORADEX_TEST_READ_ONLY=1");
     }
+    // Wine gives a Windows process the Windows command line as its own.
+    bool HandOffInstanceRunning() const {
+        for (pid_t pid : scenario.Session().ProgramProcesses()) {
+            std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+            const std::string commandLine((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (commandLine.find("/installation-elevee") != std::string::npos)
+                return true;
+        }
+        return false;
+    }
 };
 
 TEST_F(ElevatedUpdateInstall, TheSecondInstanceInstallsWhileTheWindowShowsItsProgress) {
@@ -487,6 +499,7 @@ TEST_F(ElevatedUpdateInstall, TheSecondInstanceInstallsWhileTheWindowShowsItsPro
     ASSERT_TRUE(ClickUpdateOnceOffered());
     EXPECT_TRUE(WaitUntil([&] { return MessageOf(scenario.Inspect()) == std::string(kDownloadingPrefix) + "socle.mdb)"; }, 20s))
         << MessageOf(scenario.Inspect());
+    EXPECT_TRUE(HandOffInstanceRunning()); // the download it shows is the second instance's
     EXPECT_TRUE(WaitUntil([&] { return MessageOf(scenario.Inspect()) == kUpdateOk; }, 30s));
     ExpectNewRelease(kInstallFolder);
 }
