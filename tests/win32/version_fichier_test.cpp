@@ -169,7 +169,7 @@ TEST(SystemLibraries, LibrariesBesideTheProgramAreNeverLoaded) {
     folder.AddText(L"wininet.dll", "not a library");
 
     EXPECT_EQ(RunToEnd(probe, L"version Velmor.exe", folder.Path()).output, "version\ttext=4.2.15\n");
-    const RunResult fetch = RunToEnd(probe, L"fetch 2000 http://127.0.0.1:1/version.htm", folder.Path());
+    const RunResult fetch = RunToEnd(probe, L"fetch 2000 1048576 http://127.0.0.1:1/version.htm", folder.Path());
     EXPECT_EQ(fetch.exitCode, 0u) << fetch.output;
     EXPECT_EQ(fetch.output.rfind("fetch\tok=0\t", 0), 0u) << fetch.output;
 }
