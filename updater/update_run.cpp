@@ -43,10 +43,12 @@ std::string ProgressMessage(const std::string& name) {
 // streams in, never read back.
 class TemporaryFileSink final : public DownloadSink {
 public:
-    TemporaryFileSink(FileWriter& writer, MainWindowItems& window, Sha256Hash* hash)
-        : writer_(writer), window_(window), hash_(hash) {}
+    TemporaryFileSink(FileWriter& writer, MainWindowItems& window, Sha256Hash* hash, std::function<void()> firstBytes)
+        : writer_(writer), window_(window), hash_(hash), firstBytes_(std::move(firstBytes)) {}
 
     void Write(const std::byte* data, std::size_t size) override {
+        if (written_ == 0 && size > 0)
+            firstBytes_();
         writer_.Write(data, size);
         if (hash_)
             hash_->Add(data, size);
@@ -59,6 +61,7 @@ private:
     FileWriter& writer_;
     MainWindowItems& window_;
     Sha256Hash* hash_;
+    std::function<void()> firstBytes_;
     std::int64_t written_ = 0;
 };
 
@@ -75,14 +78,19 @@ UpdateRun::UpdateRun(UpdateServices services, std::function<void()> recheck)
 
 // Every step runs under the handlers' failure rule; a failing branch test enters its branch.
 void UpdateRun::Run() {
+    Mark(TracePoint::Click);
     SkipOnFailure([&] { services_.window.SetMiseAJourVisible(false); });
     SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
+    Mark(TracePoint::CloseRequestsPosted);
     const bool anyFileFailed = NeedsElevation() ? !InstallElevated() : !InstallFiles();
+    Mark(TracePoint::FilesSettled);
     SkipOnFailure(recheck_);
+    Mark(TracePoint::Rechecked);
     ReportResult(anyFileFailed);
     SkipOnFailure([&] { services_.window.SetActionCaption(kFinishCaption); });
     if (HoldsUnlessFailed([&] { return services_.environment.CommandLine().empty(); })) {
         SkipOnFailure([&] { services_.process.StartProgram(kApplicationCommandLine, kShowMinimized); });
+        Mark(TracePoint::ApplicationStarted);
         SkipOnFailure([&] { services_.process.EndProgram(); });
     }
 }
@@ -176,8 +184,11 @@ FileOutcome UpdateRun::InstallFile(const std::string& name) {
         return FileOutcome::Rejected;
     // If the replacement fails, the temporary file stays; the next run removes it first.
     ReplaceWhenFree(name, temporary);
-    if (MirrorWanted())
+    Mark(TracePoint::Replaced, name);
+    if (MirrorWanted()) {
         Mirror(name);
+        Mark(TracePoint::Mirrored, name);
+    }
     return FileOutcome::Installed;
 }
 
@@ -209,10 +220,12 @@ UpdateRun::Download UpdateRun::DownloadToFile(const std::string& name, const std
     std::unique_ptr<Sha256Hash> hash =
         signedRelease_ ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
     std::unique_ptr<FileWriter> writer = services_.files.Create(temporary);
-    TemporaryFileSink sink(*writer, services_.window, hash.get());
+    TemporaryFileSink sink(*writer, services_.window, hash.get(), [&] { Mark(TracePoint::FirstByte, name); });
     DownloadResult result = DownloadResult::Failed;
+    Mark(TracePoint::RequestSent, name);
     SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(name), sink); });
     WaitWhileTransferBusy();
+    Mark(TracePoint::LastByte, name);
     const bool whole = result == DownloadResult::Complete || result == DownloadResult::Refused ||
                        (result == DownloadResult::Unproven && hash);
     Sha256Digest digest{};
@@ -226,6 +239,7 @@ UpdateRun::Download UpdateRun::DownloadToFile(const std::string& name, const std
         Discard(temporary);
         throw StepFailure("Download of " + name, 0);
     }
+    Mark(TracePoint::Flushed, name);
     return {result, sink.Written(), digest};
 }
 
@@ -291,6 +305,11 @@ void UpdateRun::ReportResult(bool anyFileFailed) {
     }
     SkipOnFailure([&] { services_.process.Beep(); });
     SkipOnFailure([&] { services_.window.SetMessage(kResultFailed); });
+}
+
+void UpdateRun::Mark(TracePoint point, std::string_view file) {
+    if (services_.trace)
+        services_.trace->Mark(point, file);
 }
 
 } // namespace lumoradex

@@ -17,6 +17,7 @@
 #include "updater/release_verifier.h"
 #include "updater/transfer.h"
 #include "updater/update_file_list.h"
+#include "updater/update_trace.h"
 
 namespace lumoradex {
 
@@ -34,6 +35,7 @@ struct UpdateServices {
     ProcessServices& process;
     ReleaseVerifier* releaseVerifier = nullptr; // set when releases must be signed
     Elevation* elevation = nullptr;             // none in an instance that is itself elevated
+    UpdateTrace* trace = nullptr;               // where the run marks its progress, if anywhere
 };
 
 class UpdateRun {
@@ -66,6 +68,7 @@ private:
     bool MirrorWanted();
     void Mirror(const std::string& name);
     void ReportResult(bool anyFileFailed);
+    void Mark(TracePoint point, std::string_view file = {});
 
     UpdateServices services_;
     std::function<void()> recheck_;
