@@ -1,10 +1,12 @@
 #pragma once
 // The update run, the Click handler of MiseAJour: closes the application, installs the seven files
-// of the update file list one by one (MettreAJourFichier), re-checks the versions and reports.
+// of the update file list one by one (each file's disk work beside the next one's transfer),
+// re-checks the versions and reports.
 // Built with the maker's public key, it installs only what the release's signed list proves.
 // Platform-free: it reaches the window, the files, the network and the process through interfaces.
 
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 
@@ -52,16 +54,20 @@ public:
     FileOutcome MettreAJourFichier(const std::string& name);
 
 private:
-    struct Download;
+    struct Received;
 
     bool NeedsElevation();
     bool InstallElevated();
     bool LoadSignedRelease();
     std::optional<ReleaseList> FetchProvenRelease();
-    FileOutcome InstallFile(const std::string& name);
-    bool PlausibleUnsigned(const std::string& name, const Download& download);
-    void RequireSignedContent(const std::string& name, const Download& download);
-    Download DownloadToFile(const std::string& name, const std::string& temporary);
+    // A file's transfer, on this thread; then its disk work, on a thread of its own.
+    std::optional<Received> FetchFile(const std::string& name);
+    FileOutcome SettleFile(Received received);
+    std::future<FileOutcome> StartSettling(Received received);
+    FileOutcome AwaitSettled(std::future<FileOutcome>& settling);
+    bool PlausibleUnsigned(const Received& received);
+    void RequireSignedContent(const Received& received);
+    Received DownloadToFile(const std::string& name, const std::string& temporary);
     void WaitWhileTransferBusy();
     void Discard(const std::string& path);
     void ReplaceWhenFree(const std::string& target, const std::string& source);
