@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <future>
 #include <memory>
 #include <utility>
 
@@ -108,19 +107,18 @@ bool UpdateRun::InstallFiles() {
     if (!LoadSignedRelease())
         return false;
     bool anyFileFailed = false;
-    std::optional<std::future<FileOutcome>> settling; // the previous file's disk work
+    std::unique_ptr<Settling> settling; // the previous file's disk work
     for (std::string_view listed : kUpdateFileList) {
         std::optional<Received> received;
         const bool fetched = SkipOnFailure([&] { received = FetchFile(std::string(listed)); });
         if (settling)
-            anyFileFailed |= AwaitSettled(*settling) == FileOutcome::Failed;
+            anyFileFailed |= AwaitSettled(settling) == FileOutcome::Failed;
         anyFileFailed |= !fetched;
-        settling.reset();
         if (received)
-            settling = StartSettling(std::move(*received));
+            anyFileFailed |= !StartSettling(std::move(*received), settling);
     }
     if (settling)
-        anyFileFailed |= AwaitSettled(*settling) == FileOutcome::Failed;
+        anyFileFailed |= AwaitSettled(settling) == FileOutcome::Failed;
     return !anyFileFailed;
 }
 
@@ -182,8 +180,8 @@ FileOutcome UpdateRun::MettreAJourFichier(const std::string& name) {
         return FileOutcome::Failed;
     if (!received)
         return FileOutcome::Rejected;
-    std::future<FileOutcome> settling = StartSettling(std::move(*received));
-    return AwaitSettled(settling);
+    std::unique_ptr<Settling> settling;
+    return StartSettling(std::move(*received), settling) ? AwaitSettled(settling) : FileOutcome::Failed;
 }
 
 // A stale temporary file of an interrupted run is removed before anything else; if it cannot be,
@@ -227,28 +225,28 @@ FileOutcome UpdateRun::SettleFile(Received received) {
     return FileOutcome::Installed;
 }
 
-// A thread that cannot be started leaves nothing to wait for: the file fails, like at any failing
-// step, and its temporary file stays for the next run to remove.
-std::future<FileOutcome> UpdateRun::StartSettling(Received received) {
-    std::future<FileOutcome> settling;
-    SkipOnFailure([&] {
-        settling = std::async(std::launch::async, [this, file = std::move(received)]() mutable {
+// False when no thread can be started: the file then fails, like at any failing step, and its
+// temporary file stays for the next run to remove.
+bool UpdateRun::StartSettling(Received received, std::unique_ptr<Settling>& settling) {
+    return SkipOnFailure([&] {
+        // Shared, as a job is a copyable function and the file's writer is not.
+        auto file = std::make_shared<Received>(std::move(received));
+        settling = std::make_unique<Settling>([this, file] {
             FileOutcome outcome = FileOutcome::Failed;
-            SkipOnFailure([&] { outcome = SettleFile(std::move(file)); });
+            SkipOnFailure([&] { outcome = SettleFile(std::move(*file)); });
             return outcome;
         });
     });
-    return settling;
 }
 
 // The window keeps painting while the disk finishes a file (a file in use may take 30 s); the wait
 // ends the moment the work does.
-FileOutcome UpdateRun::AwaitSettled(std::future<FileOutcome>& settling) {
-    if (!settling.valid())
-        return FileOutcome::Failed;
-    while (settling.wait_for(std::chrono::milliseconds(kPollMilliseconds)) != std::future_status::ready)
+FileOutcome UpdateRun::AwaitSettled(std::unique_ptr<Settling>& settling) {
+    std::optional<FileOutcome> outcome;
+    while (!(outcome = settling->WaitFor(std::chrono::milliseconds(kPollMilliseconds))))
         services_.window.RepaintNow();
-    return settling.get();
+    settling.reset();
+    return *outcome;
 }
 
 // Unsigned, a body is judged by its status and size. An error status comes with the server's error

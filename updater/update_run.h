@@ -6,10 +6,11 @@
 // Platform-free: it reaches the window, the files, the network and the process through interfaces.
 
 #include <functional>
-#include <future>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "updater/background_job.h"
 #include "updater/elevation.h"
 #include "updater/environment.h"
 #include "updater/installation_files.h"
@@ -55,6 +56,7 @@ public:
 
 private:
     struct Received;
+    using Settling = BackgroundJob<FileOutcome>;
 
     bool NeedsElevation();
     bool InstallElevated();
@@ -63,8 +65,8 @@ private:
     // A file's transfer, on this thread; then its disk work, on a thread of its own.
     std::optional<Received> FetchFile(const std::string& name);
     FileOutcome SettleFile(Received received);
-    std::future<FileOutcome> StartSettling(Received received);
-    FileOutcome AwaitSettled(std::future<FileOutcome>& settling);
+    bool StartSettling(Received received, std::unique_ptr<Settling>& settling);
+    FileOutcome AwaitSettled(std::unique_ptr<Settling>& settling);
     bool PlausibleUnsigned(const Received& received);
     void RequireSignedContent(const Received& received);
     Received DownloadToFile(const std::string& name, const std::string& temporary);
