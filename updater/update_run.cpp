@@ -107,18 +107,23 @@ bool UpdateRun::InstallFiles() {
     if (!LoadSignedRelease())
         return false;
     bool anyFileFailed = false;
-    std::unique_ptr<Settling> settling; // the previous file's disk work
+    const std::unique_ptr<Settling> disk = StartDiskThread();
+    bool diskBusy = false; // with the previous file
     for (std::string_view listed : kUpdateFileList) {
         std::optional<Received> received;
         const bool fetched = SkipOnFailure([&] { received = FetchFile(std::string(listed)); });
-        if (settling)
-            anyFileFailed |= AwaitSettled(settling) == FileOutcome::Failed;
+        if (diskBusy)
+            anyFileFailed |= AwaitSettled(*disk) == FileOutcome::Failed;
         anyFileFailed |= !fetched;
-        if (received)
-            anyFileFailed |= !StartSettling(std::move(*received), settling);
+        diskBusy = false;
+        if (received) {
+            const std::optional<FileOutcome> settledHere = HandToDisk(disk.get(), std::move(*received));
+            diskBusy = !settledHere;
+            anyFileFailed |= settledHere == FileOutcome::Failed;
+        }
     }
-    if (settling)
-        anyFileFailed |= AwaitSettled(settling) == FileOutcome::Failed;
+    if (diskBusy)
+        anyFileFailed |= AwaitSettled(*disk) == FileOutcome::Failed;
     return !anyFileFailed;
 }
 
@@ -180,8 +185,9 @@ FileOutcome UpdateRun::MettreAJourFichier(const std::string& name) {
         return FileOutcome::Failed;
     if (!received)
         return FileOutcome::Rejected;
-    std::unique_ptr<Settling> settling;
-    return StartSettling(std::move(*received), settling) ? AwaitSettled(settling) : FileOutcome::Failed;
+    const std::unique_ptr<Settling> disk = StartDiskThread();
+    const std::optional<FileOutcome> settledHere = HandToDisk(disk.get(), std::move(*received));
+    return settledHere ? *settledHere : AwaitSettled(*disk);
 }
 
 // A stale temporary file of an interrupted run is removed before anything else; if it cannot be,
@@ -225,27 +231,37 @@ FileOutcome UpdateRun::SettleFile(Received received) {
     return FileOutcome::Installed;
 }
 
-// False when no thread can be started: the file then fails, like at any failing step, and its
-// temporary file stays for the next run to remove.
-bool UpdateRun::StartSettling(Received received, std::unique_ptr<Settling>& settling) {
-    return SkipOnFailure([&] {
-        // Shared, as a job is a copyable function and the file's writer is not.
-        auto file = std::make_shared<Received>(std::move(received));
-        settling = std::make_unique<Settling>([this, file] {
-            FileOutcome outcome = FileOutcome::Failed;
-            SkipOnFailure([&] { outcome = SettleFile(std::move(*file)); });
-            return outcome;
-        });
-    });
+// Nothing when no thread can be started.
+std::unique_ptr<UpdateRun::Settling> UpdateRun::StartDiskThread() {
+    std::unique_ptr<Settling> disk;
+    SkipOnFailure([&] { disk = std::make_unique<Settling>(); });
+    return disk;
+}
+
+// Hands the file's disk work to the thread. Without a thread, or the memory to hand it over, the
+// work is done here while the link waits, and its outcome returned.
+std::optional<FileOutcome> UpdateRun::HandToDisk(Settling* disk, Received received) {
+    std::shared_ptr<Received> file; // shared, as a job is a copyable function and a file's writer is not
+    if (disk && SkipOnFailure([&] {
+            file = std::make_shared<Received>(std::move(received));
+            disk->Start([this, file] { return SettleHere(std::move(*file)); });
+        }))
+        return std::nullopt;
+    return SettleHere(file ? std::move(*file) : std::move(received));
+}
+
+FileOutcome UpdateRun::SettleHere(Received received) {
+    FileOutcome outcome = FileOutcome::Failed;
+    SkipOnFailure([&] { outcome = SettleFile(std::move(received)); });
+    return outcome;
 }
 
 // The window keeps painting while the disk finishes a file (a file in use may take 30 s); the wait
 // ends the moment the work does.
-FileOutcome UpdateRun::AwaitSettled(std::unique_ptr<Settling>& settling) {
+FileOutcome UpdateRun::AwaitSettled(Settling& disk) {
     std::optional<FileOutcome> outcome;
-    while (!(outcome = settling->WaitFor(std::chrono::milliseconds(kPollMilliseconds))))
+    while (!(outcome = disk.WaitFor(std::chrono::milliseconds(kPollMilliseconds))))
         services_.window.RepaintNow();
-    settling.reset();
     return *outcome;
 }
 

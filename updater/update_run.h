@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 
-#include "updater/background_job.h"
 #include "updater/elevation.h"
 #include "updater/environment.h"
 #include "updater/installation_files.h"
+#include "updater/job_thread.h"
 #include "updater/main_window_items.h"
 #include "updater/process_services.h"
 #include "updater/release_list.h"
@@ -56,7 +56,7 @@ public:
 
 private:
     struct Received;
-    using Settling = BackgroundJob<FileOutcome>;
+    using Settling = JobThread<FileOutcome>;
 
     bool NeedsElevation();
     bool InstallElevated();
@@ -65,8 +65,10 @@ private:
     // A file's transfer, on this thread; then its disk work, on a thread of its own.
     std::optional<Received> FetchFile(const std::string& name);
     FileOutcome SettleFile(Received received);
-    bool StartSettling(Received received, std::unique_ptr<Settling>& settling);
-    FileOutcome AwaitSettled(std::unique_ptr<Settling>& settling);
+    std::unique_ptr<Settling> StartDiskThread();
+    std::optional<FileOutcome> HandToDisk(Settling* disk, Received received);
+    FileOutcome SettleHere(Received received);
+    FileOutcome AwaitSettled(Settling& disk);
     bool PlausibleUnsigned(const Received& received);
     void RequireSignedContent(const Received& received);
     Received DownloadToFile(const std::string& name, const std::string& temporary);
