@@ -250,6 +250,7 @@ public:
         }
         columns.push_back({"100 Mbit/s", link.phases});
         columns.push_back({"unthrottled", loop.phases});
+        columns.push_back({"signed unthr.", signedLoop.phases});
         bench::PrintPhaseTable(columns);
         std::printf("\n");
         bench::PrintFileTable({"100 Mbit/s", link.phases});
