@@ -5,7 +5,9 @@
 #   bash bench/run.sh
 # Settings (environment): ROUNDS (update rounds, 5), CHECK_ROUNDS (15), KILL_TRIALS (200),
 # FUZZ_SECONDS (300 per target); NATIVE_BUILD, FUZZ_BUILD: build trees to use instead of the
-# presets' (already configured for the same UPDATE_SERVER_URL and Windows build).
+# presets' (already configured for the same UPDATE_SERVER_URL and Windows build); EARLIER_UPDATER:
+# a MAJLumoradex.exe of an earlier commit, built for the same server and Windows build, whose update
+# runs take turns with this one's in every round (before and after a change, in one run).
 # Both Windows builds are compiled; the figures are those of the one this machine's Wine runs
 # (scripts/windows-build.sh, which LUMORADEX_WINDOWS_BUILD overrides).
 set -euo pipefail
@@ -30,6 +32,10 @@ state=$native/wine
 tests/wine/session.sh start "$state" "$windows" >/dev/null
 trap 'tests/wine/session.sh stop "$state" >/dev/null 2>&1 || true' EXIT
 eval "$(tests/wine/session.sh env "$state")"
+# The throughput bench leaves the session's windows unmanaged while it runs (see update_bench.cpp);
+# an interrupted bench must not leave them so for the tests.
+unmanaged_off() { "$WINELOADER" reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true; }
+trap 'unmanaged_off; tests/wine/session.sh stop "$state" >/dev/null 2>&1 || true' EXIT
 export LUMORADEX_WINE_STATE=$state
 
 echo "== Machine"
@@ -59,7 +65,7 @@ echo "== Check latency"
 "$native/bench/lumoradex-bench" check "$check_rounds"
 echo
 echo "== Update throughput and memory"
-"$native/bench/lumoradex-bench" throughput "$rounds"
+"$native/bench/lumoradex-bench" throughput "$rounds" ${EARLIER_UPDATER:+"$EARLIER_UPDATER"}
 
 echo
 echo "== Fault injection ($kill_trials kills)"

@@ -1,8 +1,13 @@
 // lumoradex-bench: the updater's figures under Wine against the loopback server, each beside its
 // reference, alternating within every round; prints tables of medians (see bench/run.sh).
-//   lumoradex-bench throughput ROUNDS   update of the seven files of realistic size, click to end
+//   lumoradex-bench throughput ROUNDS [EARLIER_EXE]
+//                                       update of the seven files of realistic size, click to end,
+//                                       with its phases; beside it, in the same rounds, an earlier
+//                                       build of the program if one is given (a Linux path)
 //   lumoradex-bench check ROUNDS        automatic run with no update needed, start to end
 // Runs in the Wine session named by LUMORADEX_WINE_STATE.
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -11,11 +16,14 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/median.h"
+#include "bench/phase_breakdown.h"
 #include "tests/e2e/e2e.h"
 #include "tests/faults/release_files.h"
 #include "tests/faults/updater_driving.h"
@@ -25,21 +33,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using bench::Median;
 
 constexpr std::size_t kLinkBytesPerSecond = 100'000'000 / 8; // 100 Mbit/s
 constexpr char kFloorFolder[] = "C:\\e2e\\floor";
 constexpr char kSignedUpdaterFolder[] = "C:\\e2e\\signed";
+constexpr char kEarlierUpdaterFolder[] = "C:\\e2e\\earlier";
 
 double Seconds(Clock::duration duration) {
     return std::chrono::duration<double>(duration).count();
-}
-
-double Median(std::vector<double> values) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 std::string ReadWhole(const fs::path& file) {
@@ -53,7 +55,8 @@ const char* Verdict(bool met) {
 
 // Polls the program every 2 ms until it ends (at most 10 minutes), calling watch at each poll;
 // returns the seconds since start.
-double SecondsToExit(WineProgram& program, Clock::time_point start, const std::function<void()>& watch = [] {}) {
+double SecondsToExit(
+    WineProgram& program, Clock::time_point start, const std::function<void()>& watch = [] {}) {
     const auto deadline = start + std::chrono::minutes(10);
     while (program.Running() && Clock::now() < deadline) {
         watch();
@@ -62,103 +65,200 @@ double SecondsToExit(WineProgram& program, Clock::time_point start, const std::f
     return Seconds(Clock::now() - start);
 }
 
+// Every timed run starts with the disk clean: what the preparation wrote is not flushed by
+// whichever program flushes next.
+void SettleDisk() {
+    ::sync();
+}
+
+// Under Xvfb no window manager runs, and Wine's X11 driver waits for one before it hides a window
+// it has shown: 2 s, every time, at the re-check of an automatic run (the offer's window is closed
+// there). A user's desktop has a window manager that answers at once, and Windows has no such wait.
+// While the bench runs, Wine hands the session's windows to no window manager, so that it waits for
+// none. Only programs started from then on are affected.
+class UnmanagedWindows {
+public:
+    explicit UnmanagedWindows(const WineSession& session) : session_(session) {
+        Registry({"add", kKey, "/v", "Managed", "/d", "N", "/f"});
+    }
+    UnmanagedWindows(const UnmanagedWindows&) = delete;
+    UnmanagedWindows& operator=(const UnmanagedWindows&) = delete;
+    ~UnmanagedWindows() {
+        try {
+            Registry({"delete", kKey, "/v", "Managed", "/f"});
+        } catch (const std::exception&) {
+        }
+    }
+
+private:
+    static constexpr char kKey[] = "HKCU\\Software\\Wine\\X11 Driver";
+
+    void Registry(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {session_.Loader(), "reg"});
+        if (RunCommand(arguments, session_.Variables(), {}, std::chrono::seconds(30)).exitCode != 0)
+            throw std::runtime_error("wine reg " + arguments[2] + " failed");
+    }
+
+    const WineSession& session_;
+};
+
 struct UpdaterRun {
     double seconds = 0;
     std::size_t peakKiB = 0;
     bool installed = false;
+    std::optional<bench::RunPhases> phases;
+};
+
+// The runs of one build of the updater on one link.
+struct UpdaterSeries {
+    std::vector<double> seconds;
+    std::vector<bench::RunPhases> phases;
+    std::size_t peakKiB = 0;
+    int notInstalled = 0;
+
+    void Add(const UpdaterRun& run) {
+        seconds.push_back(run.seconds);
+        if (run.phases)
+            phases.push_back(*run.phases);
+        peakKiB = std::max(peakKiB, run.peakKiB);
+        notInstalled += run.installed ? 0 : 1;
+    }
+};
+
+struct FloorSeries {
+    std::vector<double> seconds;
+    std::size_t peakKiB = 0;
 };
 
 class Bench {
 public:
-    Bench() : files_(scenario_.Session().StateFolder() / "bench") {}
+    Bench() : files_(scenario_.Session().StateFolder() / "bench") {
+        // The updater's trace points, on its standard error (see bench/phase_breakdown.h).
+        scenario_.SetProgramVariable(bench::kTraceChannel);
+    }
 
-    void Throughput(int rounds) {
+    void Throughput(int rounds, const std::optional<fs::path>& earlierExe) {
+        const UnmanagedWindows unmanaged(scenario_.Session());
         const std::vector<ReleaseFile> release = RealisticRelease();
         WriteRelease(release, files_ / "old", files_ / "new" / "majv4");
         SignRelease(files_ / "new" / "majv4", kNewVersion);
-        const std::string signedUpdater = PlaceSignedUpdater();
+        const std::string signedUpdater = PlaceUpdaterCopy(SignedUpdaterExecutable(), kSignedUpdaterFolder);
+        const std::string earlierUpdater = earlierExe ? PlaceUpdaterCopy(*earlierExe, kEarlierUpdaterFolder) : "";
         scenario_.Server().ServeFolder(files_ / "new");
         scenario_.Server().SetVersionPage(kNewVersion);
         std::vector<std::string> urls;
         for (const ReleaseFile& file : release)
             urls.push_back(scenario_.Server().BaseUrl() + "/majv4/" + file.name);
 
-        std::vector<double> updaterLink, curlLink, signedLink, updaterLoop, floorLoop, signedLoop;
-        std::size_t peakKiB = 0, floorPeakKiB = 0;
-        int failed = 0;
-        auto update = [&](const std::string& updater, std::vector<double>& times) {
-            const UpdaterRun run = RunUpdate(release, updater);
-            failed += run.installed ? 0 : 1;
-            times.push_back(run.seconds);
-            peakKiB = std::max(peakKiB, run.peakKiB);
-        };
+        UpdaterSeries link, loop, signedLink, signedLoop, earlierLink, earlierLoop;
+        std::vector<double> curlLink;
+        FloorSeries floor, durableFloor;
         for (int round = 0; round < rounds; ++round) {
-            // On each link the unsigned update, its reference and the signed update take turns, forwards
-            // and backwards, so that a drift of the machine favours none of them.
-            const bool forwards = round % 2 == 0;
+            // Each link's runs in turn, forwards in one round and backwards in the next, so that a
+            // drift of the machine favours none.
+            std::vector<std::function<void()>> linkRuns{[&] { link.Add(RunUpdate(release)); },
+                                                        [&] { curlLink.push_back(Curl(urls)); },
+                                                        [&] { signedLink.Add(RunUpdate(release, signedUpdater)); }};
+            std::vector<std::function<void()>> loopRuns{[&] { loop.Add(RunUpdate(release)); },
+                                                        [&] { RunFloor(release, urls, false, floor); },
+                                                        [&] { RunFloor(release, urls, true, durableFloor); },
+                                                        [&] { signedLoop.Add(RunUpdate(release, signedUpdater)); }};
+            if (earlierExe) {
+                linkRuns.push_back([&] { earlierLink.Add(RunUpdate(release, earlierUpdater)); });
+                loopRuns.push_back([&] { earlierLoop.Add(RunUpdate(release, earlierUpdater)); });
+            }
+            if (round % 2 == 1) {
+                std::reverse(linkRuns.begin(), linkRuns.end());
+                std::reverse(loopRuns.begin(), loopRuns.end());
+            }
             scenario_.Server().SetBandwidth(kLinkBytesPerSecond);
-            for (int turn = 0; turn < 3; ++turn) {
-                const int which = forwards ? turn : 2 - turn;
-                if (which == 1)
-                    curlLink.push_back(Curl(urls));
-                else
-                    update(which == 0 ? std::string() : signedUpdater, which == 0 ? updaterLink : signedLink);
-            }
+            for (const auto& run : linkRuns)
+                run();
             scenario_.Server().SetBandwidth(0);
-            for (int turn = 0; turn < 3; ++turn) {
-                const int which = forwards ? turn : 2 - turn;
-                if (which == 1) {
-                    std::size_t floorKiB = 0;
-                    scenario_.Remove(kFloorFolder);
-                    scenario_.CreateFolder(kFloorFolder);
-                    std::vector<std::string> arguments{kFloorFolder};
-                    arguments.insert(arguments.end(), urls.begin(), urls.end());
-                    floorLoop.push_back(Floor(arguments, floorKiB));
-                    floorPeakKiB = std::max(floorPeakKiB, floorKiB);
-                } else {
-                    update(which == 0 ? std::string() : signedUpdater, which == 0 ? updaterLoop : signedLoop);
-                }
-            }
+            for (const auto& run : loopRuns)
+                run();
             std::fprintf(stderr,
                          "round %d: updater %.2f s / curl %.2f s / signed %.2f s (100 Mbit/s); updater %.2f s / "
-                         "floor %.2f s / signed %.2f s\n",
-                         round + 1, updaterLink.back(), curlLink.back(), signedLink.back(), updaterLoop.back(),
-                         floorLoop.back(), signedLoop.back());
+                         "floor %.2f s / durable floor %.2f s / signed %.2f s",
+                         round + 1, link.seconds.back(), curlLink.back(), signedLink.seconds.back(), loop.seconds.back(),
+                         floor.seconds.back(), durableFloor.seconds.back(), signedLoop.seconds.back());
+            if (earlierExe)
+                std::fprintf(stderr, "; earlier build %.2f s (100 Mbit/s), %.2f s", earlierLink.seconds.back(),
+                             earlierLoop.seconds.back());
+            std::fprintf(stderr, "\n");
         }
 
         const double mib = static_cast<double>(TotalSize(release)) / (1024 * 1024);
-        const double ratioLink = Median(updaterLink) / Median(curlLink);
-        const double ratioLoop = Median(updaterLoop) / Median(floorLoop);
-        const double ratioSignedLink = Median(signedLink) / Median(updaterLink);
-        const double ratioSigned = Median(signedLoop) / Median(updaterLoop);
         std::printf("Update throughput: 7 files, %.1f MiB, %d rounds (medians; updater timed from the click on "
                     "\"Mettre a jour\" to its process end, references from their start to their end)\n",
                     mib, rounds);
-        std::printf("%-44s %10s %10s\n", "run", "seconds", "MiB/s");
+        std::printf("%-52s %10s %10s\n", "run", "seconds", "MiB/s");
         auto row = [&](const char* name, const std::vector<double>& times) {
-            std::printf("%-44s %10.2f %10.1f\n", name, Median(times), mib / Median(times));
+            std::printf("%-52s %10.2f %10.1f\n", name, Median(times), mib / Median(times));
         };
-        row("updater, link limited to 100 Mbit/s", updaterLink);
+        row("updater, link limited to 100 Mbit/s", link.seconds);
         row("curl, link limited to 100 Mbit/s", curlLink);
-        row("updater with a key, signed release, 100 Mbit/s", signedLink);
-        row("updater, unthrottled loopback", updaterLoop);
-        row("WinINet floor under Wine, unthrottled", floorLoop);
-        row("updater with a key, signed release, unthrottled", signedLoop);
-        std::printf("%-44s %10s %10s %8s\n", "ratio", "measured", "goal", "verdict");
-        std::printf("%-44s %10.3f %10s %8s\n", "updater / curl (100 Mbit/s)", ratioLink, "<= 1.10",
-                    Verdict(ratioLink <= 1.1));
-        std::printf("%-44s %10.3f %10s %8s\n", "updater / WinINet floor (unthrottled)", ratioLoop, "<= 1.20",
-                    Verdict(ratioLoop <= 1.2));
-        std::printf("%-44s %10.3f %10s %8s\n", "signed / unsigned update (100 Mbit/s)", ratioSignedLink, "-", "-");
-        std::printf("%-44s %10.3f %10s %8s\n", "signed / unsigned update (unthrottled)", ratioSigned, "<= 1.05",
-                    Verdict(ratioSigned <= 1.05));
+        row("updater, unthrottled loopback", loop.seconds);
+        row("WinINet floor under Wine, unthrottled", floor.seconds);
+        row("durable WinINet floor (flush, rename), unthrottled", durableFloor.seconds);
+        row("updater with a key, signed release, 100 Mbit/s", signedLink.seconds);
+        row("updater with a key, signed release, unthrottled", signedLoop.seconds);
+        if (earlierExe) {
+            row("earlier build, link limited to 100 Mbit/s", earlierLink.seconds);
+            row("earlier build, unthrottled loopback", earlierLoop.seconds);
+        }
+
+        const double ratioLink = Median(link.seconds) / Median(curlLink);
+        const double ratioDurable = Median(loop.seconds) / Median(durableFloor.seconds);
+        std::printf("%-52s %10s %10s %8s\n", "ratio", "measured", "goal", "verdict");
+        auto ratio = [](const char* name, double measured, const char* goal, const char* verdict) {
+            std::printf("%-52s %10.3f %10s %8s\n", name, measured, goal, verdict);
+        };
+        ratio("updater / curl (100 Mbit/s)", ratioLink, "<= 1.05", Verdict(ratioLink <= 1.05));
+        ratio("updater / durable WinINet floor (unthrottled)", ratioDurable, "<= 1.25", Verdict(ratioDurable <= 1.25));
+        ratio("updater / plain WinINet floor (unthrottled)", Median(loop.seconds) / Median(floor.seconds), "-", "-");
+        ratio("durable / plain WinINet floor", Median(durableFloor.seconds) / Median(floor.seconds), "-", "-");
+        ratio("signed / unsigned update (100 Mbit/s)", Median(signedLink.seconds) / Median(link.seconds), "-", "-");
+        const double ratioSigned = Median(signedLoop.seconds) / Median(loop.seconds);
+        ratio("signed / unsigned update (unthrottled)", ratioSigned, "<= 1.05", Verdict(ratioSigned <= 1.05));
+        if (earlierExe) {
+            ratio("earlier build / curl (100 Mbit/s)", Median(earlierLink.seconds) / Median(curlLink), "-", "-");
+            ratio("earlier build / durable floor (unthrottled)",
+                  Median(earlierLoop.seconds) / Median(durableFloor.seconds), "-", "-");
+        }
+
+        const std::size_t peakKiB = std::max({link.peakKiB, loop.peakKiB});
         std::printf("\nMemory: peak resident set (VmHWM) of the Wine process\n");
-        std::printf("%-44s %10s %10s %8s\n", "process", "MiB", "goal", "verdict");
-        std::printf("%-44s %10.1f %10s %8s\n", "MAJLumoradex.exe, whole update", peakKiB / 1024.0, "< 32",
+        std::printf("%-52s %10s %10s %8s\n", "process", "MiB", "goal", "verdict");
+        std::printf("%-52s %10.1f %10s %8s\n", "MAJLumoradex.exe, whole update", peakKiB / 1024.0, "< 32",
                     Verdict(peakKiB < 32 * 1024));
-        std::printf("%-44s %10.1f %10s %8s\n", "wininet_floor.exe, same seven files", floorPeakKiB / 1024.0, "-", "-");
-        std::printf("%-44s %10.1f\n", "largest file (XVelmor.mdb)", 128.0);
-        std::printf("runs that did not install the new release: %d\n", failed);
+        const std::size_t signedPeakKiB = std::max(signedLink.peakKiB, signedLoop.peakKiB);
+        std::printf("%-52s %10.1f %10s %8s\n", "MAJLumoradex.exe with a key, signed release", signedPeakKiB / 1024.0,
+                    "< 32", Verdict(signedPeakKiB < 32 * 1024));
+        if (earlierExe)
+            std::printf("%-52s %10.1f %10s %8s\n", "earlier build, whole update",
+                        std::max(earlierLink.peakKiB, earlierLoop.peakKiB) / 1024.0, "-", "-");
+        std::printf("%-52s %10.1f %10s %8s\n", "wininet_floor.exe, same seven files", floor.peakKiB / 1024.0, "-", "-");
+        std::printf("%-52s %10.1f %10s %8s\n", "wininet_floor.exe --durable", durableFloor.peakKiB / 1024.0, "-", "-");
+        std::printf("%-52s %10.1f\n", "largest file (XVelmor.mdb)", 128.0);
+        std::printf("runs that did not install the new release: %d\n",
+                    link.notInstalled + loop.notInstalled + signedLink.notInstalled + signedLoop.notInstalled +
+                        earlierLink.notInstalled + earlierLoop.notInstalled);
+
+        std::printf("\nPhases of the update (the updater's trace points; medians of the rounds, which need not add "
+                    "up to the median total)\n");
+        std::vector<bench::PhaseColumn> columns;
+        if (earlierExe) {
+            columns.push_back({"earlier 100Mb", earlierLink.phases});
+            columns.push_back({"earlier unthr.", earlierLoop.phases});
+        }
+        columns.push_back({"100 Mbit/s", link.phases});
+        columns.push_back({"unthrottled", loop.phases});
+        columns.push_back({"signed unthr.", signedLoop.phases});
+        bench::PrintPhaseTable(columns);
+        std::printf("\n");
+        bench::PrintFileTable({"100 Mbit/s", link.phases});
+        bench::PrintFileTable({"unthrottled", loop.phases});
     }
 
     void CheckLatency(int rounds) {
@@ -223,18 +323,19 @@ private:
         return true;
     }
 
-    // The program built with the test release key, beside the other one on drive C:.
-    std::string PlaceSignedUpdater() {
-        const fs::path folder = scenario_.Linux(kSignedUpdaterFolder);
+    // Another build of the program, in a folder of its own on drive C:.
+    std::string PlaceUpdaterCopy(const fs::path& program, const char* windowsFolder) {
+        const fs::path folder = scenario_.Linux(windowsFolder);
         fs::create_directories(folder);
-        fs::copy_file(SignedUpdaterExecutable(), folder / "MAJLumoradex.exe", fs::copy_options::overwrite_existing);
-        return std::string(kSignedUpdaterFolder) + "\\MAJLumoradex.exe";
+        fs::copy_file(program, folder / "MAJLumoradex.exe", fs::copy_options::overwrite_existing);
+        return std::string(windowsFolder) + "\\MAJLumoradex.exe";
     }
 
     // The automatic run the application starts: offer, click, then the update to the end. The
     // updater placed by the scenario unless another is named.
     UpdaterRun RunUpdate(const std::vector<ReleaseFile>& release, const std::string& updater = {}) {
         InstallOldRelease(release);
+        SettleDisk();
         WineProgram& program =
             updater.empty() ? scenario_.StartAutomatic(kInstallFolder) : scenario_.Start(updater, {}, kInstallFolder);
         UpdaterRun run;
@@ -243,14 +344,17 @@ private:
         if (!offer || !pid)
             throw std::runtime_error("the updater offered no update");
         const auto start = Clock::now();
+        const double click = bench::TraceClockSeconds();
         ClickMiseAJour(scenario_, *offer);
         run.seconds = SecondsToExit(program, start, [&] {
             if (const std::optional<std::size_t> peak = PeakResidentKiB(*pid))
                 run.peakKiB = std::max(run.peakKiB, *peak);
         });
+        const double end = bench::TraceClockSeconds();
         program.Kill();
         KillWineProcesses(scenario_.Session(), "Velmor.exe"); // the application it started
         run.installed = NewReleaseInstalled(release);
+        run.phases = bench::PhasesOf(bench::ParseTrace(program.Output()), click, end);
         return run;
     }
 
@@ -264,12 +368,36 @@ private:
             argv.push_back((folder / url.substr(url.find_last_of('/') + 1)).string());
             argv.push_back(url);
         }
+        SettleDisk();
         const auto start = Clock::now();
         const CommandResult result = RunCommand(argv, scenario_.Session().Variables(), {}, std::chrono::minutes(10));
         const double seconds = Seconds(Clock::now() - start);
         if (result.exitCode != 0)
             throw std::runtime_error("curl failed");
         return seconds;
+    }
+
+    // The WinINet floor fetching the seven files into a folder that holds the old release, plainly
+    // or as durably as the updater does.
+    void RunFloor(const std::vector<ReleaseFile>& release, const std::vector<std::string>& urls, bool durable,
+                  FloorSeries& series) {
+        scenario_.Remove(kFloorFolder);
+        const fs::path folder = scenario_.Linux(kFloorFolder);
+        fs::create_directories(folder);
+        for (const ReleaseFile& file : release)
+            fs::copy_file(files_ / "old" / file.name, folder / file.name);
+        SettleDisk();
+        std::vector<std::string> arguments{kFloorFolder};
+        if (durable)
+            arguments.insert(arguments.begin(), "--durable");
+        arguments.insert(arguments.end(), urls.begin(), urls.end());
+        std::size_t peakKiB = 0;
+        series.seconds.push_back(Floor(arguments, peakKiB));
+        series.peakKiB = std::max(series.peakKiB, peakKiB);
+        for (const ReleaseFile& file : release) {
+            if (ReadWhole(folder / file.name) != ReadWhole(files_ / "new" / "majv4" / file.name))
+                throw std::runtime_error("the WinINet floor did not fetch " + file.name);
+        }
     }
 
     // The WinINet floor with its arguments (an output folder or "-", then URLs), start to end.
@@ -296,15 +424,16 @@ private:
 };
 
 int Run(int argc, char** argv) {
-    if (argc != 3) {
-        std::fputs("usage: lumoradex-bench throughput|check ROUNDS\n", stderr);
+    if (argc < 3 || argc > 4) {
+        std::fputs("usage: lumoradex-bench throughput ROUNDS [EARLIER_EXE] | check ROUNDS\n", stderr);
         return 2;
     }
     const std::string what = argv[1];
     const int rounds = std::stoi(argv[2]);
+    const std::optional<fs::path> earlierExe = argc == 4 ? std::optional<fs::path>(argv[3]) : std::nullopt;
     Bench bench;
     if (what == "throughput")
-        bench.Throughput(rounds);
+        bench.Throughput(rounds, earlierExe);
     else if (what == "check")
         bench.CheckLatency(rounds);
     else

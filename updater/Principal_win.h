@@ -11,6 +11,7 @@
 #include <string>
 
 #include "system/elevation_win.h"
+#include "system/debug_trace_win.h"
 #include "system/environment_win.h"
 #include "system/installation_files_win.h"
 #include "system/process_services_win.h"
@@ -91,9 +92,10 @@ private:
     Win32ProcessServices processServices_;
     std::unique_ptr<CngReleaseVerifier> releaseVerifier_;
     std::unique_ptr<Elevation> elevation_;
+    DebugStringTrace trace_;
     // The update handler; its re-check is a nested run of the load handler.
     UpdateRun updateRun_{{*this, environment_, transfer_, installationFiles_, processServices_, releaseVerifier_.get(),
-                          elevation_.get()},
+                          elevation_.get(), &trace_},
                          [this] { loadHandler_.Run(); }};
 };
 

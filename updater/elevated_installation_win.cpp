@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "system/debug_trace_win.h"
 #include "system/environment_win.h"
 #include "system/installation_files_win.h"
 #include "system/process_services_win.h"
@@ -21,10 +22,11 @@ int RunHandOff(std::string_view commandLine, const std::optional<P256PublicKey>&
     WinInetTransfer transfer;
     Win32InstallationFiles files;
     Win32ProcessServices process;
+    DebugStringTrace trace;
     const std::unique_ptr<CngReleaseVerifier> verifier =
         releaseKey ? std::make_unique<CngReleaseVerifier>(*releaseKey) : nullptr;
-    return static_cast<int>(
-        InstallHandedOff(*handOff, {window, environment, transfer, files, process, verifier.get()}));
+    return static_cast<int>(InstallHandedOff(
+        *handOff, {window, environment, transfer, files, process, verifier.get(), nullptr, &trace}));
 }
 
 } // namespace lumoradex

@@ -1,5 +1,6 @@
 #include "updater/update_run.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -45,10 +46,12 @@ std::string ProgressMessage(const std::string& name) {
 // streams in, never read back.
 class TemporaryFileSink final : public DownloadSink {
 public:
-    TemporaryFileSink(FileWriter& writer, MainWindowItems& window, Sha256Hash* hash)
-        : writer_(writer), window_(window), hash_(hash) {}
+    TemporaryFileSink(FileWriter& writer, MainWindowItems& window, Sha256Hash* hash, std::function<void()> firstBytes)
+        : writer_(writer), window_(window), hash_(hash), firstBytes_(std::move(firstBytes)) {}
 
     void Write(const std::byte* data, std::size_t size) override {
+        if (written_ == 0 && size > 0)
+            firstBytes_();
         writer_.Write(data, size);
         if (hash_)
             hash_->Add(data, size);
@@ -61,12 +64,16 @@ private:
     FileWriter& writer_;
     MainWindowItems& window_;
     Sha256Hash* hash_;
+    std::function<void()> firstBytes_;
     std::int64_t written_ = 0;
 };
 
 } // namespace
 
-struct UpdateRun::Download {
+// A file whose body has arrived: what is left to do is the disk's work.
+struct UpdateRun::Received {
+    std::string name;
+    std::unique_ptr<FileWriter> writer; // the temporary file, written, not yet flushed
     DownloadResult result;
     std::int64_t size;
     Sha256Digest sha256; // in signed mode only
@@ -77,25 +84,48 @@ UpdateRun::UpdateRun(UpdateServices services, std::function<void()> recheck)
 
 // Every step runs under the handlers' failure rule; a failing branch test enters its branch.
 void UpdateRun::Run() {
+    Mark(TracePoint::Click);
     SkipOnFailure([&] { services_.window.SetMiseAJourVisible(false); });
     SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
+    Mark(TracePoint::CloseRequestsPosted);
     const bool anyFileFailed = NeedsElevation() ? !InstallElevated() : !InstallFiles();
+    Mark(TracePoint::FilesSettled);
     SkipOnFailure(recheck_);
+    Mark(TracePoint::Rechecked);
     ReportResult(anyFileFailed);
     SkipOnFailure([&] { services_.window.SetActionCaption(kFinishCaption); });
     if (HoldsUnlessFailed([&] { return services_.environment.CommandLine().empty(); })) {
         SkipOnFailure([&] { services_.process.StartProgram(kApplicationCommandLine, kShowMinimized); });
+        Mark(TracePoint::ApplicationStarted);
         SkipOnFailure([&] { services_.process.EndProgram(); });
     }
 }
 
-// A signed release that is not proven installs nothing at all.
+// A signed release that is not proven installs nothing at all. The disk's work on one file (flush,
+// replacement, mirror copy) runs on a thread of its own while the next file downloads, so that the
+// link does not wait for the disk; one file at a time, in the list's order, so that the files are
+// replaced in that order and no more than one written file waits for the disk.
 bool UpdateRun::InstallFiles() {
     if (!LoadSignedRelease())
         return false;
     bool anyFileFailed = false;
-    for (std::string_view name : kUpdateFileList)
-        anyFileFailed |= MettreAJourFichier(std::string(name)) == FileOutcome::Failed;
+    const std::unique_ptr<Settling> disk = StartDiskThread();
+    bool diskBusy = false; // with the previous file
+    for (std::string_view listed : kUpdateFileList) {
+        std::optional<Received> received;
+        const bool fetched = SkipOnFailure([&] { received = FetchFile(std::string(listed)); });
+        if (diskBusy)
+            anyFileFailed |= AwaitSettled(*disk) == FileOutcome::Failed;
+        anyFileFailed |= !fetched;
+        diskBusy = false;
+        if (received) {
+            const std::optional<FileOutcome> settledHere = HandToDisk(disk.get(), std::move(*received));
+            diskBusy = !settledHere;
+            anyFileFailed |= settledHere == FileOutcome::Failed;
+        }
+    }
+    if (diskBusy)
+        anyFileFailed |= AwaitSettled(*disk) == FileOutcome::Failed;
     return !anyFileFailed;
 }
 
@@ -154,43 +184,98 @@ std::optional<ReleaseList> UpdateRun::FetchProvenRelease() {
 
 // The first failing step ends the file; whatever it leaves behind is described where it fails.
 FileOutcome UpdateRun::MettreAJourFichier(const std::string& name) {
-    FileOutcome outcome = FileOutcome::Failed;
-    SkipOnFailure([&] { outcome = InstallFile(name); });
-    return outcome;
+    std::optional<Received> received;
+    if (!SkipOnFailure([&] { received = FetchFile(name); }))
+        return FileOutcome::Failed;
+    if (!received)
+        return FileOutcome::Rejected;
+    const std::unique_ptr<Settling> disk = StartDiskThread();
+    const std::optional<FileOutcome> settledHere = HandToDisk(disk.get(), std::move(*received));
+    return settledHere ? *settledHere : AwaitSettled(*disk);
 }
 
 // A stale temporary file of an interrupted run is removed before anything else; if it cannot be,
-// the file is left alone. The new body replaces name only once it is wholly on the disk, by a
-// rename, so that name is never missing nor half-written, even if the updater is killed.
-FileOutcome UpdateRun::InstallFile(const std::string& name) {
-    // A file the signed list leaves out is not part of the release: the installed copy stays.
+// the file is left alone. Nothing is returned for a file the signed list leaves out: it is not
+// part of the release, and the installed copy stays.
+std::optional<UpdateRun::Received> UpdateRun::FetchFile(const std::string& name) {
     if (signedRelease_ && !signedRelease_->files.contains(name))
-        return FileOutcome::Rejected;
+        return std::nullopt;
     const std::string temporary = kTemporaryPrefix + name;
     if (services_.environment.OrdinaryFileExists(temporary))
         services_.files.Delete(temporary);
 
     services_.window.SetMessage(ProgressMessage(name));
     services_.window.FlushMessages();
+    return DownloadToFile(name, temporary);
+}
 
-    const Download download = DownloadToFile(name, temporary);
+// The new body replaces name only once it is wholly on the disk, by a rename, so that name is never
+// missing nor half-written, even if the updater is killed. Runs on any thread: it touches the files
+// and never the window.
+FileOutcome UpdateRun::SettleFile(Received received) {
+    const std::string& name = received.name;
+    const std::string temporary = kTemporaryPrefix + name;
+    if (!SkipOnFailure([&] { received.writer->Commit(); })) {
+        received.writer.reset();
+        Discard(temporary);
+        throw StepFailure("Flush of " + name, 0);
+    }
+    Mark(TracePoint::Flushed, name);
     if (signedRelease_)
-        RequireSignedContent(name, download);
-    else if (!PlausibleUnsigned(name, download))
+        RequireSignedContent(received);
+    else if (!PlausibleUnsigned(received))
         return FileOutcome::Rejected;
     // If the replacement fails, the temporary file stays; the next run removes it first.
     ReplaceWhenFree(name, temporary);
-    if (MirrorWanted())
+    Mark(TracePoint::Replaced, name);
+    if (MirrorWanted()) {
         Mirror(name);
+        Mark(TracePoint::Mirrored, name);
+    }
     return FileOutcome::Installed;
+}
+
+// Nothing when no thread can be started.
+std::unique_ptr<UpdateRun::Settling> UpdateRun::StartDiskThread() {
+    std::unique_ptr<Settling> disk;
+    SkipOnFailure([&] { disk = std::make_unique<Settling>(); });
+    return disk;
+}
+
+// Hands the file's disk work to the thread. Without a thread, or the memory to hand it over, the
+// work is done here while the link waits, and its outcome returned.
+std::optional<FileOutcome> UpdateRun::HandToDisk(Settling* disk, Received received) {
+    std::shared_ptr<Received> file; // shared, as a job is a copyable function and a file's writer is not
+    if (disk && SkipOnFailure([&] {
+            file = std::make_shared<Received>(std::move(received));
+            disk->Start([this, file] { return SettleHere(std::move(*file)); });
+        }))
+        return std::nullopt;
+    return SettleHere(file ? std::move(*file) : std::move(received));
+}
+
+FileOutcome UpdateRun::SettleHere(Received received) {
+    FileOutcome outcome = FileOutcome::Failed;
+    SkipOnFailure([&] { outcome = SettleFile(std::move(received)); });
+    return outcome;
+}
+
+// The window keeps painting while the disk finishes a file (a file in use may take 30 s); the wait
+// ends the moment the work does.
+FileOutcome UpdateRun::AwaitSettled(Settling& disk) {
+    std::optional<FileOutcome> outcome;
+    while (!(outcome = disk.WaitFor(std::chrono::milliseconds(kPollMilliseconds))))
+        services_.window.RepaintNow();
+    return *outcome;
 }
 
 // Unsigned, a body is judged by its status and size. An error status comes with the server's error
 // page, never with the file: whatever its size (a 1 KB "not found" page would pass the size tests),
 // it is no file of the application.
-bool UpdateRun::PlausibleUnsigned(const std::string& name, const Download& download) {
+bool UpdateRun::PlausibleUnsigned(const Received& received) {
+    const std::string& name = received.name;
     const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
-    if (download.result != DownloadResult::Refused && JudgeDownload(download.size, oldSize) == DownloadVerdict::Install)
+    if (received.result != DownloadResult::Refused && JudgeDownload(received.size, oldSize) == DownloadVerdict::Install)
         return true;
     Discard(kTemporaryPrefix + name);
     return false;
@@ -198,9 +283,10 @@ bool UpdateRun::PlausibleUnsigned(const std::string& name, const Download& downl
 
 // Signed, only the listed size and digest decide, whatever the size: a file the list names but the
 // server refuses or changed is a failure, never a silent rejection.
-void UpdateRun::RequireSignedContent(const std::string& name, const Download& download) {
+void UpdateRun::RequireSignedContent(const Received& received) {
+    const std::string& name = received.name;
     const ReleaseFile& listed = signedRelease_->files.find(name)->second;
-    if (download.result != DownloadResult::Refused && download.size == listed.size && download.sha256 == listed.sha256)
+    if (received.result != DownloadResult::Refused && received.size == listed.size && received.sha256 == listed.sha256)
         return;
     Discard(kTemporaryPrefix + name);
     throw StepFailure("Signed content of " + name, 0);
@@ -208,29 +294,31 @@ void UpdateRun::RequireSignedContent(const std::string& name, const Download& do
 
 // A transfer that fails or is cut short leaves a partial file: it is removed, and the failure ends
 // the file. So does a body whose end is not proven, unless the signed size and digest will prove
-// it. A refused request is no failure here: the server has answered.
-UpdateRun::Download UpdateRun::DownloadToFile(const std::string& name, const std::string& temporary) {
+// it. A refused request is no failure here: the server has answered. The digest is finished here,
+// so that no more than one file's bytes wait for the hash.
+UpdateRun::Received UpdateRun::DownloadToFile(const std::string& name, const std::string& temporary) {
     std::unique_ptr<Sha256Hash> hash =
         signedRelease_ ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
     std::unique_ptr<FileWriter> writer = services_.files.Create(temporary);
-    TemporaryFileSink sink(*writer, services_.window, hash.get());
+    TemporaryFileSink sink(*writer, services_.window, hash.get(), [&] { Mark(TracePoint::FirstByte, name); });
     DownloadResult result = DownloadResult::Failed;
+    Mark(TracePoint::RequestSent, name);
     SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(name), sink); });
     WaitWhileTransferBusy();
+    Mark(TracePoint::LastByte, name);
     const bool whole = result == DownloadResult::Complete || result == DownloadResult::Refused ||
                        (result == DownloadResult::Unproven && hash);
     Sha256Digest digest{};
-    const bool committed = whole && SkipOnFailure([&] {
-        writer->Commit();
+    const bool hashed = whole && SkipOnFailure([&] {
         if (hash)
             digest = hash->Finish();
     });
-    if (!committed) {
+    if (!hashed) {
         writer.reset();
         Discard(temporary);
         throw StepFailure("Download of " + name, 0);
     }
-    return {result, sink.Written(), digest};
+    return {name, std::move(writer), result, sink.Written(), digest};
 }
 
 // The flag is tested before the first sleep, so an idle transfer costs no delay.
@@ -248,13 +336,13 @@ void UpdateRun::Discard(const std::string& path) {
 }
 
 // The close requests are only posted: while the application is still going, its files are in use.
-// A free file is replaced at once; one in use is tried again every 100 ms for up to 30 s.
+// A free file is replaced at once; one in use is tried again every 100 ms for up to 30 s (nothing
+// signals that another program has let go of a file).
 void UpdateRun::ReplaceWhenFree(const std::string& target, const std::string& source) {
     for (int retry = 0; services_.files.ReplaceWith(target, source) == ReplaceResult::TargetInUse; ++retry) {
         if (retry == kMaxReplaceRetries)
             throw StepFailure("Replacement of " + target, 0);
         services_.process.Sleep(kPollMilliseconds);
-        services_.window.RepaintNow();
     }
 }
 
@@ -295,6 +383,11 @@ void UpdateRun::ReportResult(bool anyFileFailed) {
     }
     SkipOnFailure([&] { services_.process.Beep(); });
     SkipOnFailure([&] { services_.window.SetMessage(kResultFailed); });
+}
+
+void UpdateRun::Mark(TracePoint point, std::string_view file) {
+    if (services_.trace)
+        services_.trace->Mark(point, file);
 }
 
 } // namespace lumoradex

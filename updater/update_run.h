@@ -1,22 +1,26 @@
 #pragma once
 // The update run, the Click handler of MiseAJour: closes the application, installs the seven files
-// of the update file list one by one (MettreAJourFichier), re-checks the versions and reports.
+// of the update file list one by one (each file's disk work beside the next one's transfer),
+// re-checks the versions and reports.
 // Built with the maker's public key, it installs only what the release's signed list proves.
 // Platform-free: it reaches the window, the files, the network and the process through interfaces.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "updater/elevation.h"
 #include "updater/environment.h"
 #include "updater/installation_files.h"
+#include "updater/job_thread.h"
 #include "updater/main_window_items.h"
 #include "updater/process_services.h"
 #include "updater/release_list.h"
 #include "updater/release_verifier.h"
 #include "updater/transfer.h"
 #include "updater/update_file_list.h"
+#include "updater/update_trace.h"
 
 namespace lumoradex {
 
@@ -34,6 +38,7 @@ struct UpdateServices {
     ProcessServices& process;
     ReleaseVerifier* releaseVerifier = nullptr; // set when releases must be signed
     Elevation* elevation = nullptr;             // none in an instance that is itself elevated
+    UpdateTrace* trace = nullptr;               // where the run marks its progress, if anywhere
 };
 
 class UpdateRun {
@@ -50,22 +55,30 @@ public:
     FileOutcome MettreAJourFichier(const std::string& name);
 
 private:
-    struct Download;
+    struct Received;
+    using Settling = JobThread<FileOutcome>;
 
     bool NeedsElevation();
     bool InstallElevated();
     bool LoadSignedRelease();
     std::optional<ReleaseList> FetchProvenRelease();
-    FileOutcome InstallFile(const std::string& name);
-    bool PlausibleUnsigned(const std::string& name, const Download& download);
-    void RequireSignedContent(const std::string& name, const Download& download);
-    Download DownloadToFile(const std::string& name, const std::string& temporary);
+    // A file's transfer, on this thread; then its disk work, on a thread of its own.
+    std::optional<Received> FetchFile(const std::string& name);
+    FileOutcome SettleFile(Received received);
+    std::unique_ptr<Settling> StartDiskThread();
+    std::optional<FileOutcome> HandToDisk(Settling* disk, Received received);
+    FileOutcome SettleHere(Received received);
+    FileOutcome AwaitSettled(Settling& disk);
+    bool PlausibleUnsigned(const Received& received);
+    void RequireSignedContent(const Received& received);
+    Received DownloadToFile(const std::string& name, const std::string& temporary);
     void WaitWhileTransferBusy();
     void Discard(const std::string& path);
     void ReplaceWhenFree(const std::string& target, const std::string& source);
     bool MirrorWanted();
     void Mirror(const std::string& name);
     void ReportResult(bool anyFileFailed);
+    void Mark(TracePoint point, std::string_view file = {});
 
     UpdateServices services_;
     std::function<void()> recheck_;

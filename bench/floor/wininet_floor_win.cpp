@@ -4,6 +4,10 @@
 //   wininet_floor.exe - URL                  one request, body discarded (the check's floor)
 //   wininet_floor.exe --window ...           first creates a hidden top-level window, as any
 //                                            windowed program does (Wine then loads its X11 driver)
+//   wininet_floor.exe --durable OUTPUT_FOLDER URL...
+//                                            each file as durable as the updater makes it: written
+//                                            beside its target as "New" + name, flushed to the
+//                                            disk, then renamed over the target
 #include <windows.h>
 #include <wininet.h>
 
@@ -24,7 +28,7 @@ struct InternetHandle {
     }
 };
 
-bool Fetch(HINTERNET session, const std::wstring& url, const std::wstring& outputPath) {
+bool Fetch(HINTERNET session, const std::wstring& url, const std::wstring& outputPath, bool durable) {
     URL_COMPONENTSW parts{};
     parts.dwStructSize = sizeof parts;
     wchar_t host[256] = {};
@@ -60,9 +64,20 @@ bool Fetch(HINTERNET session, const std::wstring& url, const std::wstring& outpu
             break;
         }
     }
-    if (file != INVALID_HANDLE_VALUE)
+    if (file != INVALID_HANDLE_VALUE) {
+        ok = (!durable || FlushFileBuffers(file)) && ok;
         CloseHandle(file);
+    }
     return ok;
+}
+
+// What the updater does to every file it installs: the body in a temporary file beside the target,
+// flushed, then one write-through rename over the target.
+bool FetchDurably(HINTERNET session, const std::wstring& url, const std::wstring& folder) {
+    const std::wstring name = url.substr(url.find_last_of(L'/') + 1);
+    const std::wstring temporary = folder + L"\\New" + name;
+    return Fetch(session, url, temporary, true) && MoveFileExW(temporary.c_str(), (folder + L"\\" + name).c_str(),
+                                                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 } // namespace
@@ -87,8 +102,13 @@ int wmain(int argc, wchar_t** argv) {
         --argc;
         ++argv;
     }
+    const bool durable = argc > 1 && std::wstring(argv[1]) == L"--durable";
+    if (durable) {
+        --argc;
+        ++argv;
+    }
     if (argc < 3) {
-        std::fputs("usage: wininet_floor OUTPUT_FOLDER|- URL...\n", stderr);
+        std::fputs("usage: wininet_floor [--window] [--durable] OUTPUT_FOLDER|- URL...\n", stderr);
         return 2;
     }
     InternetHandle session(InternetOpenW(L"MAJLumoradex-bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -99,8 +119,9 @@ int wmain(int argc, wchar_t** argv) {
         std::wstring output;
         if (folder != L"-")
             output = folder + L"\\" + url.substr(url.find_last_of(L'/') + 1);
-        if (!Fetch(session.handle, url, output))
-            ++failures;
+        const bool fetched =
+            durable ? FetchDurably(session.handle, url, folder) : Fetch(session.handle, url, output, false);
+        failures += fetched ? 0 : 1;
     }
     return failures == 0 ? 0 : 1;
 }

@@ -189,7 +189,13 @@ WineProgram& Scenario::Start(std::string_view program, std::vector<std::string> 
     const std::string name = std::string(program.substr(program.find_last_of("\\/") + 1));
     const fs::path output = output_ / (std::to_string(programs_.size() + 1) + "-" + name + ".log");
     // Wine takes the Unix working folder of its loader as the program's current folder.
-    Environment environment = session_.Variables();
+    Environment environment;
+    for (const std::string& variable : session_.Variables()) {
+        const std::string name = variable.substr(0, variable.find('=') + 1);
+        if (std::none_of(programVariables_.begin(), programVariables_.end(),
+                         [&](const std::string& own) { return own.starts_with(name); }))
+            environment.push_back(variable);
+    }
     environment.insert(environment.end(), programVariables_.begin(), programVariables_.end());
     programs_.emplace_back(ChildProcess::Spawn(argv, environment, folder, output), std::string(program), output);
     return programs_.back();

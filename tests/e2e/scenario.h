@@ -95,7 +95,8 @@ public:
     std::string PlaceUpdater(std::string_view folder = kUpdaterFolder) const;
     // From now on PlaceUpdater places this build of the program (SignedUpdaterExecutable, say).
     void UseUpdater(std::filesystem::path program) { updaterProgram_ = std::move(program); }
-    // An environment variable for the programs started from now on: "NAME=value".
+    // An environment variable for the programs started from now on: "NAME=value", in place of the
+    // session's own (WINEDEBUG, say).
     void SetProgramVariable(std::string variable) { programVariables_.push_back(std::move(variable)); }
     std::string PlaceFakeExplorer(std::string_view folder) const;
     // The records of the fixture logs in a folder (velmor.log, explorer.log); empty when there is none.

@@ -1,13 +1,20 @@
 #pragma once
 // In-memory stand-ins for everything an update run touches: the window, the folders and their
 // files, the update server and the process. Each records what was done to it and can be told to fail.
+// The run does a file's disk work on a thread of its own: the folders and the process may be used
+// from two threads at once, and a test may hold the disk work at a point (beforeCommit).
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,6 +32,30 @@
 #include "updater/transfer.h"
 
 namespace lumoradex::update_fakes {
+
+// One thread waits, up to a deadline, until another has got somewhere.
+class Signal {
+public:
+    void Raise() {
+        std::lock_guard lock(mutex_);
+        raised_ = true;
+        changed_.notify_all();
+    }
+    void Reset() {
+        std::lock_guard lock(mutex_);
+        raised_ = false;
+    }
+    // Whether it was raised before the deadline.
+    bool WaitRaised(std::chrono::seconds deadline = std::chrono::seconds(10)) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, deadline, [&] { return raised_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool raised_ = false;
+};
 
 class FakeWindow final : public MainWindowItems {
 public:
@@ -52,7 +83,10 @@ public:
     void Close() override { closed = true; }
     bool IsClosed() const override { return closed; }
     void FlushMessages() override { events_.push_back("flush"); }
-    void RepaintNow() override { ++repaints; }
+    void RepaintNow() override {
+        ++repaints;
+        repainted.Raise();
+    }
 
     std::string vLocale = "4.2.0";
     std::string vSite = "4.2.1";
@@ -60,7 +94,8 @@ public:
     bool miseAJourVisible = true;
     std::string actionCaption = "Me le rappeler plus tard";
     bool closed = false;
-    int repaints = 0;
+    std::atomic<int> repaints = 0;
+    Signal repainted;
 
 private:
     std::vector<std::string>& events_;
@@ -78,14 +113,22 @@ public:
     std::map<std::string, std::size_t> failWriteAfter; // bytes accepted before a write fails
     std::map<std::string, int> inUseTimes;             // ReplaceWith reports the target in use this often
     std::vector<std::string> replacements;             // "target <- source", in order
+    std::vector<std::string> renamedBeforeFlush;       // sources renamed before their flush had ended
     std::vector<std::pair<std::string, std::string>> sameFolderQueries;
+    // Run inside the flush of a file written by Create, by path, before it counts as flushed.
+    std::map<std::string, std::function<void()>> beforeCommit;
 
     std::string CommandLine() const override { return commandLine; }
     bool OrdinaryFileExists(const std::string& path) const override {
+        std::lock_guard lock(mutex_);
         return std::ranges::any_of(files, [&](const auto& file) { return SameLetters(file.first, path); });
     }
-    std::string CurrentFolder() const override { return currentFolder; }
+    std::string CurrentFolder() const override {
+        std::lock_guard lock(mutex_);
+        return currentFolder;
+    }
     void ChangeFolder(const std::string& folder) override {
+        std::lock_guard lock(mutex_);
         FailIf(failChangeFolder, folder, "SetCurrentDirectory");
         currentFolder = folder;
     }
@@ -93,36 +136,47 @@ public:
     std::string FileVersion(const std::string&) const override { return "0.0.0"; }
 
     std::int64_t Length(const std::string& path) const override {
+        std::lock_guard lock(mutex_);
         FailIf(failLength, path, "Length");
         return static_cast<std::int64_t>(files.at(path).size());
     }
     void Delete(const std::string& path) override {
+        std::lock_guard lock(mutex_);
         FailIf(failDelete, path, "Delete");
         if (files.erase(path) == 0)
             throw StepFailure("Delete", 2);
     }
     std::unique_ptr<FileWriter> Create(const std::string& path) override;
+    // Flushed, as the interface promises.
     void Copy(const std::string& source, const std::string& destination) override {
+        std::lock_guard lock(mutex_);
         FailIf(failCopy, destination, "Copy");
         files[destination] = files.at(source);
+        flushed_.insert(destination);
     }
     ReplaceResult ReplaceWith(const std::string& target, const std::string& source) override {
+        std::lock_guard lock(mutex_);
         FailIf(failReplace, target, "ReplaceWith");
         if (auto inUse = inUseTimes.find(target); inUse != inUseTimes.end() && inUse->second > 0) {
             --inUse->second;
             return ReplaceResult::TargetInUse;
         }
+        if (!flushed_.contains(source))
+            renamedBeforeFlush.push_back(source);
         files[target] = files.at(source);
         files.erase(source);
         replacements.push_back(target + " <- " + source);
         return ReplaceResult::Replaced;
     }
     bool SameFolder(const std::string& first, const std::string& second) const override {
+        std::lock_guard lock(mutex_);
         const_cast<FakeDisk*>(this)->sameFolderQueries.emplace_back(first, second);
         return sameFolder;
     }
 
 private:
+    friend class FakeWriter;
+
     static bool SameLetters(const std::string& a, const std::string& b) {
         return std::ranges::equal(a, b, [](char x, char y) { return std::tolower(x) == std::tolower(y); });
     }
@@ -130,12 +184,16 @@ private:
         if (failing.contains(path))
             throw StepFailure(operation, 5);
     }
+
+    mutable std::mutex mutex_;
+    std::set<std::string> flushed_; // files whose every byte is on the disk
 };
 
 class FakeWriter final : public FileWriter {
 public:
     FakeWriter(FakeDisk& disk, std::string path) : disk_(disk), path_(std::move(path)) {}
     void Write(const std::byte* data, std::size_t size) override {
+        std::lock_guard lock(disk_.mutex_);
         std::string& content = disk_.files.at(path_);
         if (auto limit = disk_.failWriteAfter.find(path_);
             limit != disk_.failWriteAfter.end() && content.size() + size > limit->second) {
@@ -145,8 +203,18 @@ public:
         content.append(reinterpret_cast<const char*>(data), size);
     }
     void Commit() override {
-        if (disk_.failCommit.contains(path_))
-            throw StepFailure("FlushFileBuffers", 5);
+        std::function<void()> hold;
+        {
+            std::lock_guard lock(disk_.mutex_);
+            if (disk_.failCommit.contains(path_))
+                throw StepFailure("FlushFileBuffers", 5);
+            if (auto found = disk_.beforeCommit.find(path_); found != disk_.beforeCommit.end())
+                hold = found->second;
+        }
+        if (hold)
+            hold();
+        std::lock_guard lock(disk_.mutex_);
+        disk_.flushed_.insert(path_);
     }
 
 private:
@@ -155,8 +223,10 @@ private:
 };
 
 inline std::unique_ptr<FileWriter> FakeDisk::Create(const std::string& path) {
+    std::lock_guard lock(mutex_);
     FailIf(failCreate, path, "Create");
     files[path].clear();
+    flushed_.erase(path);
     return std::make_unique<FakeWriter>(*this, path);
 }
 
@@ -174,6 +244,7 @@ public:
     std::map<std::string, FakeAnswer> answers; // by URL; any other URL fails
     std::map<std::string, std::string> texts;  // FetchText's answers, by URL; any other URL fails
     int busyPolls = 0;                         // StillExecuting reads true this many times after each download
+    std::map<std::string, std::function<void()>> onDownload; // run as the download of a URL starts
 
     std::optional<std::string> FetchText(const std::string& url, std::size_t limit) override {
         events_.push_back("fetch " + url);
@@ -184,6 +255,8 @@ public:
     }
     DownloadResult Download(const std::string& url, DownloadSink& sink) override {
         events_.push_back("download " + url);
+        if (auto hook = onDownload.find(url); hook != onDownload.end())
+            hook->second();
         busyLeft_ = busyPolls;
         auto answer = answers.find(url);
         if (answer == answers.end())
@@ -267,7 +340,7 @@ class FakeProcess final : public ProcessServices {
 public:
     explicit FakeProcess(std::vector<std::string>& events) : events_(events) {}
 
-    int sleptMilliseconds = 0;
+    std::atomic<int> sleptMilliseconds = 0;
     bool failStart = false;
 
     bool FermerFenetres(const std::string& wantedTitle) override {

@@ -1,0 +1,202 @@
+#include "bench/phase_breakdown.h"
+
+#include <time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "bench/median.h"
+
+namespace lumoradex::bench {
+namespace {
+
+constexpr std::string_view kTraceMarker = "MAJLumoradex trace ";
+constexpr TracePoint kLastTracePoint = TracePoint::ApplicationStarted;
+
+std::optional<TracePoint> PointNamed(std::string_view name) {
+    for (int value = 0; value <= static_cast<int>(kLastTracePoint); ++value) {
+        if (TracePointName(static_cast<TracePoint>(value)) == name)
+            return static_cast<TracePoint>(value);
+    }
+    return std::nullopt;
+}
+
+// Wine quotes the debug string as C text: the line's own line feed arrives as "\n" before the
+// closing quote.
+std::string_view WithoutQuotedEnd(std::string_view text) {
+    for (std::string_view end : {"\"", "\\n"}) {
+        if (text.ends_with(end))
+            text.remove_suffix(end.size());
+    }
+    return text;
+}
+
+struct FileMarks {
+    std::map<TracePoint, double> at;
+};
+
+const char* PhaseLabel(Phase phase) {
+    switch (phase) {
+    case Phase::ClickToHandler:
+        return "click -> update handler";
+    case Phase::CloseRequests:
+        return "close requests posted";
+    case Phase::LinkIdle:
+        return "link idle before each request (sum of 7)";
+    case Phase::RequestToFirstByte:
+        return "request sent -> first byte (sum of 7)";
+    case Phase::Body:
+        return "first -> last byte, the transfer (sum of 7)";
+    case Phase::AfterLastBody:
+        return "last file's last byte -> every file settled";
+    case Phase::Recheck:
+        return "re-check (version resource, /version.htm)";
+    case Phase::StartApplication:
+        return "result, start of Velmor.exe";
+    case Phase::ProcessEnd:
+        return "end of the process (Wine)";
+    case Phase::Total:
+        return "total, click -> process gone";
+    case Phase::Flush:
+        return "  last byte -> flushed (sum of 7)";
+    case Phase::Replace:
+        return "  flushed -> replaced (sum of 7)";
+    case Phase::Mirror:
+        return "  replaced -> mirror copied (sum of 7)";
+    }
+    return "?";
+}
+
+} // namespace
+
+std::vector<TraceMark> ParseTrace(std::string_view output) {
+    std::vector<TraceMark> marks;
+    std::istringstream lines{std::string(output)};
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find(kTraceMarker);
+        if (at == std::string::npos)
+            continue;
+        std::istringstream words{
+            std::string(WithoutQuotedEnd(std::string_view(line).substr(at + kTraceMarker.size())))};
+        TraceMark mark;
+        std::string name;
+        if (!(words >> mark.seconds >> name))
+            continue;
+        words >> mark.file;
+        if (const std::optional<TracePoint> point = PointNamed(name)) {
+            mark.point = *point;
+            marks.push_back(std::move(mark));
+        }
+    }
+    return marks;
+}
+
+double TraceClockSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+std::optional<RunPhases> PhasesOf(const std::vector<TraceMark>& marks, double click, double end) {
+    std::map<TracePoint, double> run;
+    std::vector<std::string> order;
+    std::map<std::string, FileMarks> files;
+    for (const TraceMark& mark : marks) {
+        if (mark.file.empty()) {
+            run.emplace(mark.point, mark.seconds);
+            continue;
+        }
+        if (mark.point == TracePoint::RequestSent)
+            order.push_back(mark.file);
+        files[mark.file].at.emplace(mark.point, mark.seconds);
+    }
+    for (TracePoint needed : {TracePoint::Click, TracePoint::CloseRequestsPosted, TracePoint::FilesSettled,
+                              TracePoint::Rechecked, TracePoint::ApplicationStarted}) {
+        if (!run.contains(needed))
+            return std::nullopt;
+    }
+    RunPhases phases;
+    auto add = [&](Phase phase, double seconds) { phases.seconds[static_cast<std::size_t>(phase)] += seconds; };
+    add(Phase::ClickToHandler, run[TracePoint::Click] - click);
+    add(Phase::CloseRequests, run[TracePoint::CloseRequestsPosted] - run[TracePoint::Click]);
+    double linkFree = run[TracePoint::CloseRequestsPosted];
+    for (const std::string& name : order) {
+        std::map<TracePoint, double>& at = files[name].at;
+        if (!at.contains(TracePoint::FirstByte) || !at.contains(TracePoint::LastByte))
+            return std::nullopt;
+        FilePhases file{name};
+        file.linkIdle = at[TracePoint::RequestSent] - linkFree;
+        file.requestToFirstByte = at[TracePoint::FirstByte] - at[TracePoint::RequestSent];
+        file.body = at[TracePoint::LastByte] - at[TracePoint::FirstByte];
+        linkFree = at[TracePoint::LastByte];
+        if (at.contains(TracePoint::Flushed))
+            file.flush = at[TracePoint::Flushed] - at[TracePoint::LastByte];
+        if (at.contains(TracePoint::Replaced) && at.contains(TracePoint::Flushed))
+            file.replace = at[TracePoint::Replaced] - at[TracePoint::Flushed];
+        if (at.contains(TracePoint::Mirrored) && at.contains(TracePoint::Replaced))
+            file.mirror = at[TracePoint::Mirrored] - at[TracePoint::Replaced];
+        add(Phase::LinkIdle, file.linkIdle);
+        add(Phase::RequestToFirstByte, file.requestToFirstByte);
+        add(Phase::Body, file.body);
+        add(Phase::Flush, file.flush);
+        add(Phase::Replace, file.replace);
+        add(Phase::Mirror, file.mirror);
+        phases.files.push_back(file);
+    }
+    add(Phase::AfterLastBody, run[TracePoint::FilesSettled] - linkFree);
+    add(Phase::Recheck, run[TracePoint::Rechecked] - run[TracePoint::FilesSettled]);
+    add(Phase::StartApplication, run[TracePoint::ApplicationStarted] - run[TracePoint::Rechecked]);
+    add(Phase::ProcessEnd, end - run[TracePoint::ApplicationStarted]);
+    add(Phase::Total, end - click);
+    return phases;
+}
+
+void PrintPhaseTable(const std::vector<PhaseColumn>& columns) {
+    std::printf("%-48s", "phase (median seconds)");
+    for (const PhaseColumn& column : columns)
+        std::printf(" %14s", column.title.c_str());
+    std::printf("\n");
+    for (std::size_t row = 0; row < kPhaseCount; ++row) {
+        if (static_cast<Phase>(row) == Phase::Flush)
+            std::printf("disk work of the files, within the rows above:\n");
+        std::printf("%-48s", PhaseLabel(static_cast<Phase>(row)));
+        for (const PhaseColumn& column : columns) {
+            std::vector<double> values;
+            for (const RunPhases& run : column.runs)
+                values.push_back(run.seconds[row]);
+            std::printf(" %14.3f", Median(values));
+        }
+        std::printf("\n");
+    }
+    std::printf("traced runs:%37s", "");
+    for (const PhaseColumn& column : columns)
+        std::printf(" %14zu", column.runs.size());
+    std::printf("\n");
+}
+
+void PrintFileTable(const PhaseColumn& column) {
+    if (column.runs.empty())
+        return;
+    std::printf("%-34s %9s %9s %9s %9s %9s %9s\n", ("per file, " + column.title).c_str(), "idle", "to 1st B", "body",
+                "flush", "replace", "mirror");
+    for (std::size_t index = 0; index < column.runs.front().files.size(); ++index) {
+        std::array<std::vector<double>, 6> values;
+        for (const RunPhases& run : column.runs) {
+            if (index >= run.files.size())
+                continue;
+            const FilePhases& file = run.files[index];
+            const std::array<double, 6> phases{
+                file.linkIdle, file.requestToFirstByte, file.body, file.flush, file.replace, file.mirror};
+            for (std::size_t at = 0; at < phases.size(); ++at)
+                values[at].push_back(phases[at]);
+        }
+        std::printf("%-34s", column.runs.front().files[index].name.c_str());
+        for (const std::vector<double>& phase : values)
+            std::printf(" %9.3f", Median(phase));
+        std::printf("\n");
+    }
+}
+
+} // namespace lumoradex::bench
