@@ -3,7 +3,6 @@
 #include <time.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <sstream>
 
