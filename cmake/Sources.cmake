@@ -35,7 +35,9 @@ if(LUMORADEX_WIN32)
         add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/updater/main_win.cpp ${CMAKE_SOURCE_DIR}/updater/MAJLumoradex.rc)
         target_include_directories(${target} PRIVATE ${output_dir}/key)
         target_link_libraries(${target} PRIVATE lumoradex_win32)
-        target_link_options(${target} PRIVATE -municode -s)
+        # --gc-sections drops what the static C++ runtime links in but nothing calls (libstdc++ is
+        # built one function per section): 40 % of the program's size.
+        target_link_options(${target} PRIVATE -municode -s -Wl,--gc-sections)
         set_target_properties(${target} PROPERTIES OUTPUT_NAME MAJLumoradex RUNTIME_OUTPUT_DIRECTORY ${output_dir})
         add_dependencies(${target} lumoradex_resources)
     endfunction()
