@@ -70,7 +70,7 @@ echo "== Update throughput and memory"
 echo
 echo "== Fault injection ($kill_trials kills)"
 LUMORADEX_KILL_TRIALS=$kill_trials "$native/tests/faults/fault_injection_tests" --gtest_brief=1 |
-    grep -E '^(kill trials|trial |\[  (PASSED|FAILED|SKIPPED) )|FAILED' || true
+    grep -E '^(kill trials|trial |\[  (PASSED|FAILED|SKIPPED) )|FAILED|Failure|Which is|did not end' || true
 
 tests/wine/session.sh stop "$state" >/dev/null
 trap - EXIT

@@ -71,37 +71,6 @@ void SettleDisk() {
     ::sync();
 }
 
-// Under Xvfb no window manager runs, and Wine's X11 driver waits for one before it hides a window
-// it has shown: 2 s, every time, at the re-check of an automatic run (the offer's window is closed
-// there). A user's desktop has a window manager that answers at once, and Windows has no such wait.
-// While the bench runs, Wine hands the session's windows to no window manager, so that it waits for
-// none. Only programs started from then on are affected.
-class UnmanagedWindows {
-public:
-    explicit UnmanagedWindows(const WineSession& session) : session_(session) {
-        Registry({"add", kKey, "/v", "Managed", "/d", "N", "/f"});
-    }
-    UnmanagedWindows(const UnmanagedWindows&) = delete;
-    UnmanagedWindows& operator=(const UnmanagedWindows&) = delete;
-    ~UnmanagedWindows() {
-        try {
-            Registry({"delete", kKey, "/v", "Managed", "/f"});
-        } catch (const std::exception&) {
-        }
-    }
-
-private:
-    static constexpr char kKey[] = "HKCU\\Software\\Wine\\X11 Driver";
-
-    void Registry(std::vector<std::string> arguments) const {
-        arguments.insert(arguments.begin(), {session_.Loader(), "reg"});
-        if (RunCommand(arguments, session_.Variables(), {}, std::chrono::seconds(30)).exitCode != 0)
-            throw std::runtime_error("wine reg " + arguments[2] + " failed");
-    }
-
-    const WineSession& session_;
-};
-
 struct UpdaterRun {
     double seconds = 0;
     std::size_t peakKiB = 0;

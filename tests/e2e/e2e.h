@@ -40,6 +40,7 @@
 #include "tests/e2e/record.h"
 #include "tests/e2e/release_signing.h"
 #include "tests/e2e/scenario.h"
+#include "tests/e2e/unmanaged_windows.h"
 #include "tests/e2e/update_offer.h"
 #include "tests/e2e/update_server.h"
 #include "tests/e2e/window_report.h"

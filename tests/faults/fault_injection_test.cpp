@@ -159,6 +159,9 @@ void FaultInjection::KillAtRandomMoments(int trials) {
     PublishNewRelease();
     // Throttled so that a kill lands as often in a download as in the renames and mirror copies.
     scenario.Server().SetBandwidth(16 * 1024 * 1024);
+    // Without it, Wine's 2 s wait for a window manager at the re-check, when every file is settled,
+    // would take three quarters of the moments drawn.
+    const UnmanagedWindows unmanaged(scenario.Session());
 
     // One whole run first, to know how long an update lasts from the click to the end.
     InstallOldRelease(kWorkFolder);
