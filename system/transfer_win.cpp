@@ -13,6 +13,7 @@
 #include "base/system_library_win.h"
 #include "base/wide_text_win.h"
 #include "system/http_address.h"
+#include "system/request_close_win.h"
 
 namespace lumoradex {
 
@@ -48,12 +49,6 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
 // As many as a browser would follow before giving up on a loop.
 constexpr int kMaxRedirects = 10;
 constexpr DWORD kMaxLocationCharacters = 2048;
-
-struct InternetCloser {
-    decltype(&InternetCloseHandle) close;
-    void operator()(HINTERNET handle) const noexcept { close(handle); }
-};
-using UniqueInternet = std::unique_ptr<void, InternetCloser>;
 
 class BusyScope {
 public:
@@ -125,27 +120,38 @@ std::optional<std::uint64_t> ContentLength(const WinInetApi& api, HINTERNET requ
     return length;
 }
 
-struct OpenRequest {
-    UniqueInternet connection;
-    UniqueInternet request;
+// One request's session, connection and request, closed together (system/request_close_win.h).
+class OpenRequest {
+public:
+    explicit OpenRequest(decltype(&InternetCloseHandle) close) noexcept : close_(close) {}
+    OpenRequest(const OpenRequest&) = delete;
+    OpenRequest& operator=(const OpenRequest&) = delete;
+    ~OpenRequest() { CloseRequestHandles(close_, handles); }
+
+    RequestHandles handles;
+
+private:
+    decltype(&InternetCloseHandle) close_;
 };
 
-// A connection and a sent request; nothing when either fails (over TLS: any certificate error).
-std::optional<OpenRequest> SendRequest(const WinInetApi& api, HINTERNET session, const HttpAddress& address,
-                                       DWORD timeout) {
-    const InternetCloser closer{api.close};
-    OpenRequest open{UniqueInternet(api.connect(session, Widen(address.host).c_str(), address.port, nullptr, nullptr,
-                                                INTERNET_SERVICE_HTTP, 0, 0),
-                                    closer),
-                     UniqueInternet(nullptr, closer)};
-    if (!open.connection || !SetTimeouts(api, open.connection.get(), timeout))
-        return std::nullopt;
+// A session, a connection and a sent request; nothing when any fails (over TLS: any certificate
+// error). Each request has a session of its own, so that nothing outlives its close.
+std::unique_ptr<OpenRequest> SendRequest(const WinInetApi& api, const HttpAddress& address, DWORD timeout) {
+    auto open = std::make_unique<OpenRequest>(api.close);
+    RequestHandles& handles = open->handles;
+    handles.session = api.open(L"MAJLumoradex", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (handles.session == nullptr)
+        return nullptr;
+    handles.connection = api.connect(handles.session, Widen(address.host).c_str(), address.port, nullptr, nullptr,
+                                     INTERNET_SERVICE_HTTP, 0, 0);
+    if (handles.connection == nullptr || !SetTimeouts(api, handles.connection, timeout))
+        return nullptr;
     const DWORD flags = kRequestFlags | (address.secure ? INTERNET_FLAG_SECURE : 0);
-    open.request.reset(api.openRequest(open.connection.get(), L"GET", Widen(address.path).c_str(), nullptr, nullptr,
-                                       nullptr, flags, 0));
-    if (!open.request || !SetTimeouts(api, open.request.get(), timeout) ||
-        !api.sendRequest(open.request.get(), nullptr, 0, nullptr, 0))
-        return std::nullopt;
+    handles.request =
+        api.openRequest(handles.connection, L"GET", Widen(address.path).c_str(), nullptr, nullptr, nullptr, flags, 0);
+    if (handles.request == nullptr || !SetTimeouts(api, handles.request, timeout) ||
+        !api.sendRequest(handles.request, nullptr, 0, nullptr, 0))
+        return nullptr;
     return open;
 }
 
@@ -201,27 +207,23 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
     const BusyScope busy(busy_);
     const auto timeout = static_cast<DWORD>(timeout_.count());
 
-    const UniqueInternet session(api.open(L"MAJLumoradex", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0),
-                                 InternetCloser{api.close});
-    if (!session)
-        return DownloadResult::Failed;
-    std::optional<OpenRequest> open;
+    std::unique_ptr<OpenRequest> open;
     std::optional<DWORD> status;
     // The limits run from the first request to the last byte, redirects included.
     for (int redirects = 0;; ++redirects) {
-        open = SendRequest(api, session.get(), *address, timeout);
-        status = open ? StatusCode(api, open->request.get()) : std::nullopt;
+        open = SendRequest(api, *address, timeout);
+        status = open ? StatusCode(api, open->handles.request) : std::nullopt;
         if (!status || !limiter.MayContinue(TransferClock::now()))
             return DownloadResult::Failed;
         if (!IsRedirect(*status))
             break;
-        const std::optional<std::string> location = Location(api, open->request.get());
+        const std::optional<std::string> location = Location(api, open->handles.request);
         std::optional<HttpAddress> target = location ? RedirectTarget(*address, *location) : std::nullopt;
         if (redirects == kMaxRedirects || !target || !MayFollowRedirect(*address, *target))
             return DownloadResult::Failed;
         address = std::move(target);
     }
-    const HINTERNET request = open->request.get();
+    const HINTERNET request = open->handles.request;
 
     // WinINet hands over an error page like any other body: only the status tells them apart.
     if (*status < 200 || *status > 299)
