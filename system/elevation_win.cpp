@@ -67,10 +67,18 @@ bool Win32Elevation::MayWriteIn(const std::string& folder, std::span<const std::
 }
 
 // The prompt belongs to the window. Refused by the user (ERROR_CANCELLED) or impossible, nothing
-// has started. shell32.dll, with all it loads, is taken from the system folder only when needed.
-std::optional<int> Win32Elevation::RunElevated(const std::string& arguments) {
+// has started. shell32.dll, with all it loads, is taken from the system folder only when needed. The
+// progress pipe is made before the instance starts, so that it finds it there; without it (its name
+// taken by another program), the installation goes on unseen.
+std::optional<int> Win32Elevation::RunElevated(const std::string& arguments,
+                                               const std::function<void(const std::string&)>& progress) {
     const UniqueLibrary shell = LoadSystemLibrary(L"shell32.dll");
     const auto shellExecute = SystemProcedure<decltype(&ShellExecuteExW)>(shell.Get(), "ShellExecuteExW");
+    std::unique_ptr<ProgressReceiver> receiver;
+    try {
+        receiver = std::make_unique<ProgressReceiver>();
+    } catch (const Win32Error&) {
+    }
     const std::wstring program = ProgramPath();
     const std::wstring parameters = Widen(arguments);
     SHELLEXECUTEINFOW execute{};
@@ -84,22 +92,38 @@ std::optional<int> Win32Elevation::RunElevated(const std::string& arguments) {
     if (!shellExecute(&execute) || execute.hProcess == nullptr)
         return std::nullopt;
     const UniqueKernelHandle process(execute.hProcess);
-    WaitShowingProgress(process.Get());
+    WaitShowingProgress(process.Get(), receiver.get(), progress);
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.Get(), &exitCode))
         ThrowLastError("GetExitCodeProcess");
     return static_cast<int>(exitCode);
 }
 
-// The elevated instance's messages arrive as sent messages, delivered only while this thread looks
-// at its queue; the window is repainted meanwhile. Input waits in the queue, as during a download.
-void Win32Elevation::WaitShowingProgress(HANDLE process) {
+// The window is repainted while it waits; input waits in the queue, as during a download. Only the
+// process started here is heard, and what it sent before it ended is still shown.
+void Win32Elevation::WaitShowingProgress(HANDLE process, ProgressReceiver* receiver,
+                                         const std::function<void(const std::string&)>& progress) {
+    const DWORD sender = GetProcessId(process);
+    const auto show = [&] {
+        for (const std::string& text : receiver->Take(sender))
+            progress(text);
+    };
+    const HANDLE waited[] = {process, receiver ? receiver->Event() : nullptr};
+    const DWORD count = receiver ? 2 : 1;
     for (;;) {
-        const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT);
-        if (woken == WAIT_OBJECT_0)
+        const DWORD woken = MsgWaitForMultipleObjects(count, waited, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT);
+        if (woken == WAIT_OBJECT_0) {
+            if (receiver)
+                show();
             return;
+        }
         if (woken == WAIT_FAILED)
             ThrowLastError("MsgWaitForMultipleObjects");
+        if (woken == WAIT_OBJECT_0 + 1 && count == 2) {
+            show();
+            continue;
+        }
+        // Messages other threads send are answered, so that no sender waits for the installation.
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))

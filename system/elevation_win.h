@@ -1,9 +1,12 @@
 #pragma once
 // Elevation over Win32: what this process may write, found by trying, and an elevated instance of
-// the program (ShellExecuteEx, verb "runas").
+// the program (ShellExecuteEx, verb "runas") whose progress comes through this process's pipe.
 
 #include <windows.h>
 
+#include <memory>
+
+#include "system/progress_relay_win.h"
 #include "updater/elevation.h"
 
 namespace lumoradex {
@@ -16,10 +19,12 @@ public:
 
     bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override;
     std::uintptr_t ProgressWindow() const override { return reinterpret_cast<std::uintptr_t>(progressWindow_); }
-    std::optional<int> RunElevated(const std::string& arguments) override;
+    std::optional<int> RunElevated(const std::string& arguments,
+                                   const std::function<void(const std::string&)>& progress) override;
 
 private:
-    void WaitShowingProgress(HANDLE process);
+    void WaitShowingProgress(HANDLE process, ProgressReceiver* receiver,
+                             const std::function<void(const std::string&)>& progress);
 
     const HWND& progressWindow_;
 };

@@ -32,15 +32,19 @@ std::optional<std::uint16_t> ParsePort(std::string_view digits) {
     return static_cast<std::uint16_t>(value);
 }
 
-// "host[:port][/path]", after the scheme.
+// "host[:port][/path][?query][#fragment]", after the scheme. The host ends where the path, the query
+// or the fragment begins (RFC 3986, 3.2): "https://host?x=1" names the host "host". A fragment is the
+// browser's business and never sent.
 std::optional<HttpAddress> ParseAfterScheme(std::string_view rest, bool secure) {
-    const std::size_t slash = rest.find('/');
-    const std::string_view authority = rest.substr(0, slash);
+    rest = rest.substr(0, rest.find('#'));
+    const std::size_t authorityEnd = rest.find_first_of("/?");
+    const std::string_view authority = rest.substr(0, authorityEnd);
     HttpAddress address{secure, {}, secure ? kSecurePort : kPlainPort, "/"};
-    if (slash != std::string_view::npos)
-        address.path = std::string(rest.substr(slash));
-    // User names and passwords have no place in the server's addresses.
-    if (authority.find('@') != std::string_view::npos)
+    if (authorityEnd != std::string_view::npos)
+        address.path = (rest[authorityEnd] == '?' ? "/" : "") + std::string(rest.substr(authorityEnd));
+    // User names and passwords have no place in the server's addresses. An IPv6 literal ("[::1]") is
+    // refused as a whole rather than cut at one of its colons: the update server is named by its host.
+    if (authority.find_first_of("@[]") != std::string_view::npos)
         return std::nullopt;
     const std::size_t colon = authority.find(':');
     address.host = std::string(authority.substr(0, colon));
@@ -65,7 +69,7 @@ std::optional<HttpAddress> ParseHttpAddress(std::string_view url) {
     return std::nullopt;
 }
 
-// Controls and blanks have no place in a location; a fragment is the browser's business.
+// Controls and blanks have no place in a location.
 std::optional<HttpAddress> RedirectTarget(const HttpAddress& from, std::string_view location) {
     location = location.substr(0, location.find('#'));
     if (location.empty() || std::ranges::any_of(location, [](char c) { return static_cast<unsigned char>(c) <= ' '; }))

@@ -16,8 +16,8 @@ struct HttpAddress {
     std::string path = "/";
 };
 
-// Nothing for an address that is not "http://host[:port][/path]" or "https://host[:port][/path]"
-// (port 80 and 443 by default).
+// Nothing for an address that is not "http://host[:port][/path][?query]" or the same with "https://"
+// (port 80 and 443 by default); IPv6 literals are refused.
 std::optional<HttpAddress> ParseHttpAddress(std::string_view url);
 
 // Where a redirect's Location sends a request made to from: an absolute address, one without its

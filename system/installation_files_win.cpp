@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
+#include <vector>
 
 #include "base/unique_handle_win.h"
 #include "base/wide_text_win.h"
@@ -12,6 +14,36 @@
 namespace lumoradex {
 namespace {
 
+// The other process may be a running executable: Windows and Wine refuse to delete or overwrite
+// it with "access denied", as they do for a read-only file or a folder, which never frees itself.
+bool TargetInUse(const std::string& target, DWORD code) {
+    if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
+        return true;
+    if (code != ERROR_ACCESS_DENIED)
+        return false;
+    const DWORD attributes = GetFileAttributesW(Widen(target).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+std::wstring FullPath(const std::string& path) {
+    const std::wstring relative = Widen(path);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0)
+            ThrowLastError("GetFullPathNameW");
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);
+    }
+}
+
+// The file is held from its creation to its rename with no sharing at all: between the check of the
+// bytes written and the rename, no other program can change them, delete the file or put another
+// under its name.
 class Win32FileWriter final : public FileWriter {
 public:
     explicit Win32FileWriter(UniqueFile file) : file_(std::move(file)) {}
@@ -31,35 +63,44 @@ public:
 
     // The file is flushed before it may be renamed over an installed one: after a crash of the
     // system the new name must not point at bytes that never reached the disk.
-    void Commit() override {
+    void Flush() override {
         if (!FlushFileBuffers(file_.Get()))
             ThrowLastError("FlushFileBuffers");
-        if (!CloseHandle(file_.Release()))
-            ThrowLastError("CloseHandle");
+    }
+
+    // A rename through the handle, to the target's full path (a bare name would be taken from the
+    // current folder by some systems, the file's own folder by others). Flushing once more commits
+    // the rename itself to the disk.
+    ReplaceResult RenameOver(const std::string& target) override {
+        const std::wstring path = FullPath(target);
+        const DWORD nameBytes = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+        std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = TRUE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = nameBytes;
+        std::memcpy(rename->FileName, path.data(), nameBytes);
+        if (!SetFileInformationByHandle(file_.Get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+            const DWORD code = GetLastError();
+            if (TargetInUse(target, code))
+                return ReplaceResult::TargetInUse;
+            throw Win32Error("SetFileInformationByHandle", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+        }
+        Flush();
+        file_.Reset();
+        return ReplaceResult::Replaced;
     }
 
 private:
     UniqueFile file_;
 };
 
-UniqueFile OpenForWriting(const std::string& path, DWORD disposition) {
+UniqueFile OpenForWriting(const std::string& path, DWORD access, DWORD disposition) {
     UniqueFile file(
-        CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+        CreateFileW(Widen(path).c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         ThrowLastError("CreateFileW");
     return file;
-}
-
-// The other process may be a running executable: Windows and Wine refuse to delete or overwrite
-// it with "access denied", as they do for a read-only file or a folder, which never frees itself.
-bool TargetInUse(const std::string& target, DWORD code) {
-    if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION)
-        return true;
-    if (code != ERROR_ACCESS_DENIED)
-        return false;
-    const DWORD attributes = GetFileAttributesW(Widen(target).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
 }
 
 struct FolderIdentity {
@@ -100,15 +141,17 @@ void Win32InstallationFiles::Delete(const std::string& path) {
         ThrowLastError("DeleteFileW");
 }
 
-// Unshared while it is written, so no other program reads a half-written file.
+// A new file only: whatever already has the name, a file or a link to another one planted there, is
+// never opened, so no write can be redirected. Unshared while it is written, so no other program
+// reads a half-written file; the right to delete it is the right to rename it.
 std::unique_ptr<FileWriter> Win32InstallationFiles::Create(const std::string& path) {
-    return std::make_unique<Win32FileWriter>(OpenForWriting(path, CREATE_ALWAYS));
+    return std::make_unique<Win32FileWriter>(OpenForWriting(path, GENERIC_WRITE | DELETE, CREATE_NEW));
 }
 
 void Win32InstallationFiles::Copy(const std::string& source, const std::string& destination) {
     if (!CopyFileW(Widen(source).c_str(), Widen(destination).c_str(), FALSE))
         ThrowLastError("CopyFileW");
-    UniqueFile copy = OpenForWriting(destination, OPEN_EXISTING);
+    UniqueFile copy = OpenForWriting(destination, GENERIC_WRITE, OPEN_EXISTING);
     if (!FlushFileBuffers(copy.Get()))
         ThrowLastError("FlushFileBuffers");
 }
@@ -122,6 +165,13 @@ ReplaceResult Win32InstallationFiles::ReplaceWith(const std::string& target, con
     if (TargetInUse(target, code))
         return ReplaceResult::TargetInUse;
     throw Win32Error("MoveFileExW", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+}
+
+std::uint64_t Win32InstallationFiles::FreeBytes(const std::string& folder) const {
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(Widen(folder).c_str(), &available, nullptr, nullptr))
+        ThrowLastError("GetDiskFreeSpaceExW");
+    return available.QuadPart;
 }
 
 // Spellings differ (letter case, 8.3 short names, a trailing separator, another path to the same

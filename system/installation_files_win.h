@@ -1,6 +1,7 @@
 #pragma once
-// The installation files of an update run over Win32: temporary files written unshared and flushed,
-// replacements by an atomic rename, folders recognised by identity. Failures throw Win32Error.
+// The installation files of an update run over Win32: new temporary files held unshared from their
+// creation to their rename over the target, flushed; replacements by an atomic rename, folders
+// recognised by identity. Failures throw Win32Error.
 
 #include "updater/installation_files.h"
 
@@ -13,6 +14,7 @@ public:
     std::unique_ptr<FileWriter> Create(const std::string& path) override;
     void Copy(const std::string& source, const std::string& destination) override;
     ReplaceResult ReplaceWith(const std::string& target, const std::string& source) override;
+    std::uint64_t FreeBytes(const std::string& folder) const override;
     bool SameFolder(const std::string& first, const std::string& second) const override;
 };
 

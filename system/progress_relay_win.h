@@ -1,19 +1,48 @@
 #pragma once
 // The progress messages of an elevated instance, relayed to the window of the instance that asked
-// for it: each text goes as WM_COPYDATA, which Windows lets a process of higher integrity send to
-// one of lower integrity (the reverse direction stays closed).
+// for it through a named pipe of that instance's. The pipe exists only while the window waits for
+// its elevated instance, and the window takes a text only from the process it started: no other
+// program of the user's session can write into it.
 
 #include <windows.h>
 
-#include <optional>
+#include <array>
 #include <string>
+#include <vector>
 
+#include "base/unique_handle_win.h"
 #include "updater/main_window_items.h"
 
 namespace lumoradex {
 
-// The text of a relayed progress message; nothing for any other WM_COPYDATA.
-std::optional<std::string> ReceivedProgress(const COPYDATASTRUCT& data);
+// The receiving end, in the process that waits for its elevated instance.
+class ProgressReceiver {
+public:
+    // Creates this process's pipe; throws when it cannot, or when another program holds its name.
+    ProgressReceiver();
+    ProgressReceiver(const ProgressReceiver&) = delete;
+    ProgressReceiver& operator=(const ProgressReceiver&) = delete;
+
+    // Signalled when a connection or a text has come.
+    HANDLE Event() const { return event_.Get(); }
+    // The texts that have come from the process sender; a connection from any other process is
+    // dropped unread.
+    std::vector<std::string> Take(DWORD sender);
+
+private:
+    enum class Step { Pending, Done, Broken };
+    Step StartNext();
+    bool FromSender(DWORD sender) const;
+    void Drop();
+
+    UniqueFile pipe_;
+    UniqueKernelHandle event_;
+    OVERLAPPED overlapped_{};
+    std::array<char, 1024> buffer_{};
+    bool connected_ = false;
+    bool started_ = false;
+    bool broken_ = false;
+};
 
 // The elevated instance's stand-in for the window: SetMessage is relayed, the installed version is
 // kept for the run, the rest has nothing to show.
@@ -38,7 +67,8 @@ public:
     void RepaintNow() override {}
 
 private:
-    HWND progressWindow_;
+    UniqueFile pipe_;
+    UniqueKernelHandle written_;
     std::string vLocale_;
     std::string message_;
 };

@@ -20,6 +20,11 @@ bool TransferLimiter::AcceptsLength(std::uint64_t announced) const {
     return !limits_.maxBodyBytes || announced <= *limits_.maxBodyBytes;
 }
 
+void TransferLimiter::LimitBodyTo(std::uint64_t maxBodyBytes) {
+    if (!limits_.maxBodyBytes || maxBodyBytes < *limits_.maxBodyBytes)
+        limits_.maxBodyBytes = maxBodyBytes;
+}
+
 // Reading stops at the limit: one byte more shows that the body goes past it, and no more of it is
 // ever read, however much the server sends.
 std::size_t TransferLimiter::NextReadSize(std::size_t chunk) const {

@@ -32,6 +32,8 @@ public:
 
     // Whether a body of the length the server announces may be read at all.
     bool AcceptsLength(std::uint64_t announced) const;
+    // Lowers the size limit: the announced length, or what the receiver takes.
+    void LimitBodyTo(std::uint64_t maxBodyBytes);
     // The most the next read may ask for, at most chunk: one byte past the size limit at most.
     std::size_t NextReadSize(std::size_t chunk) const;
     // At the end of each wait, with the bytes of the body it brought (none for the answer's headers

@@ -12,6 +12,7 @@
 
 #include "base/system_library_win.h"
 #include "base/wide_text_win.h"
+#include "base/win32_error_win.h"
 #include "system/http_address.h"
 #include "system/request_close_win.h"
 
@@ -63,6 +64,7 @@ private:
 
 class TextSink final : public DownloadSink {
 public:
+    BodyPlan Expect(std::optional<std::uint64_t>) override { return {}; }
     void Write(const std::byte* data, std::size_t size) override {
         text.append(reinterpret_cast<const char*>(data), size);
     }
@@ -106,16 +108,25 @@ std::optional<std::string> Location(const WinInetApi& api, HINTERNET request) {
 }
 
 // Read as text: the numeric form of the header holds 32 bits only, and bodies may exceed 4 GiB.
+// Nothing when the answer states no length; a length that is no plain decimal number, or one too
+// large for 64 bits, is no answer to trust at all.
 std::optional<std::uint64_t> ContentLength(const WinInetApi& api, HINTERNET request) {
     wchar_t text[32] = {};
     DWORD size = sizeof text - sizeof(wchar_t);
-    if (!api.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr) || text[0] == L'\0')
-        return std::nullopt;
+    if (!api.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_HTTP_HEADER_NOT_FOUND)
+            return std::nullopt;
+        throw Win32Error("HttpQueryInfoW", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+    }
+    if (text[0] == L'\0')
+        throw Win32Error("Content-Length", ERROR_INVALID_DATA);
     std::uint64_t length = 0;
     for (const wchar_t* digit = text; *digit != L'\0'; ++digit) {
-        if (*digit < L'0' || *digit > L'9' || length > (UINT64_MAX - 9) / 10)
-            return std::nullopt;
-        length = length * 10 + static_cast<std::uint64_t>(*digit - L'0');
+        const auto value = static_cast<std::uint64_t>(*digit - L'0');
+        if (*digit < L'0' || *digit > L'9' || length > (UINT64_MAX - value) / 10)
+            throw Win32Error("Content-Length", ERROR_INVALID_DATA);
+        length = length * 10 + value;
     }
     return length;
 }
@@ -232,9 +243,20 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
     // A connection closed cleanly in the middle of the body reads as a normal end, and so does a
     // chunked body cut before its last chunk: only the length the server stated shows that a body is
     // whole. Static files always come with it, as no compression (which servers stream) is asked for.
+    // A body is never read past that length, nor past what the sink takes: a server sending without
+    // end fills neither the memory nor the disk.
     const std::optional<std::uint64_t> expected = ContentLength(api, request);
     if (expected && !limiter.AcceptsLength(*expected))
         return DownloadResult::Failed;
+    const BodyPlan plan = sink.Expect(expected);
+    if (plan.decision == BodyPlan::Decision::Decline)
+        return DownloadResult::Declined;
+    if (plan.decision == BodyPlan::Decision::Fail)
+        return DownloadResult::Failed;
+    if (plan.maxBytes)
+        limiter.LimitBodyTo(*plan.maxBytes);
+    if (expected)
+        limiter.LimitBodyTo(*expected);
     std::vector<std::byte> buffer(kChunkSize);
     std::uint64_t received = 0;
     for (;;) {

@@ -4,7 +4,6 @@
 
 #include "base/wide_text_win.h"
 #include "controls/BoutonLMX_win.h"
-#include "system/progress_relay_win.h"
 #include "updater/failure_rule.h"
 #include "updater/server_addresses.h"
 
@@ -103,8 +102,6 @@ LRESULT Principal::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
         return OnControlColour(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
-    case WM_COPYDATA:
-        return OnCopyData(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_CLOSE:
         OnClose();
         return 0;
@@ -195,15 +192,6 @@ void Principal::OnMiseAJourClick() {
 
 // Whatever its caption, "Terminer" or "Me le rappeler plus tard": the program ends at once.
 void Principal::OnActionClick() { processServices_.EndProgram(); }
-
-// The progress of an elevated instance installing on this window's behalf.
-LRESULT Principal::OnCopyData(const COPYDATASTRUCT& data) {
-    const std::optional<std::string> progress = ReceivedProgress(data);
-    if (!progress)
-        return FALSE;
-    SetMessage(*progress);
-    return TRUE;
-}
 
 void Principal::OnNcDestroy() {
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);

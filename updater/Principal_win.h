@@ -65,7 +65,6 @@ private:
     void OnCreate();
     void OnPaint();
     LRESULT OnControlColour(UINT message, HDC dc, HWND control);
-    LRESULT OnCopyData(const COPYDATASTRUCT& data);
     void OnClose();
     void OnNcDestroy();
     void FocusFirstControl();

@@ -1,5 +1,7 @@
 #include "updater/download_decision.h"
 
+#include <algorithm>
+
 namespace lumoradex {
 namespace {
 
@@ -34,6 +36,32 @@ DownloadVerdict JudgeDownload(std::int64_t newSize, std::int64_t oldSize) {
     if (oldSize > 0 && !SizeRatioPlausible(newSize, oldSize))
         return DownloadVerdict::RejectedSizeRatio;
     return DownloadVerdict::Install;
+}
+
+// Whatever the server then sends, no more than the announced length is read. A body that could never
+// be installed is left unread: one the size tests reject is left out as it would be once downloaded;
+// one with no length to prove it, or that cannot fit on the disk where nothing it would replace
+// frees room, fails.
+BodyPlan UnsignedBodyPlan(std::optional<std::uint64_t> announced, std::int64_t oldSize,
+                          std::optional<std::uint64_t> freeBytes) {
+    using Decision = BodyPlan::Decision;
+    if (!announced)
+        return {Decision::Fail, std::nullopt};
+    const auto newSize = static_cast<std::int64_t>(std::min<std::uint64_t>(*announced, INT64_MAX));
+    if (JudgeDownload(newSize, oldSize) != DownloadVerdict::Install)
+        return {Decision::Decline, std::nullopt};
+    if (oldSize == 0 && freeBytes && *announced > *freeBytes)
+        return {Decision::Fail, std::nullopt};
+    return {Decision::Read, announced};
+}
+
+// A length that differs from the list's fails before any byte is written, and a body that goes on
+// past the list's size fails at its first extra byte.
+BodyPlan SignedBodyPlan(const ReleaseFile& listed, std::optional<std::uint64_t> announced) {
+    const auto size = static_cast<std::uint64_t>(listed.size);
+    if (announced && *announced != size)
+        return {BodyPlan::Decision::Fail, std::nullopt};
+    return {BodyPlan::Decision::Read, size};
 }
 
 } // namespace lumoradex

@@ -1,7 +1,12 @@
 #pragma once
-// Whether a downloaded file may replace the installed one, judged by its size alone. Platform-free.
+// Whether a downloaded file may replace the installed one, judged by its size alone, and what is read
+// of its body before any byte of it arrives. Platform-free.
 
 #include <cstdint>
+#include <optional>
+
+#include "updater/release_list.h"
+#include "updater/transfer.h"
 
 namespace lumoradex {
 
@@ -14,5 +19,14 @@ enum class DownloadVerdict {
 
 // newSize: bytes downloaded; oldSize: length of the installed copy, 0 when there is none.
 DownloadVerdict JudgeDownload(std::int64_t newSize, std::int64_t oldSize);
+
+// Unsigned: only a body whose length is announced can be proven whole, and that length is judged as
+// the body would be. oldSize: as for JudgeDownload; freeBytes: the free space of the folder's disk,
+// if known.
+BodyPlan UnsignedBodyPlan(std::optional<std::uint64_t> announced, std::int64_t oldSize,
+                          std::optional<std::uint64_t> freeBytes);
+
+// Signed: the body must be exactly the file's listed size, announced or not.
+BodyPlan SignedBodyPlan(const ReleaseFile& listed, std::optional<std::uint64_t> announced);
 
 } // namespace lumoradex

@@ -2,39 +2,27 @@
 
 #include <string>
 
-#include "updater/failure_rule.h"
 #include "updater/installation_folder.h"
 
 namespace lumoradex {
-namespace {
 
-constexpr char kApplicationProbe[] = "velmor.exe";
-constexpr char kVersionedExecutable[] = "Velmor.exe";
-
-// Only a folder the update run itself could work in: the standard installation, or a folder that
-// holds the application. A hand-off forged to name another folder is refused; a check that fails
-// refuses it too.
-bool IsWorkingFolderOfTheRun(const std::string& folder, UpdateServices& services) {
-    try {
-        services.environment.ChangeFolder(folder);
-        return services.files.SameFolder(services.environment.CurrentFolder(), std::string(kInstallationFolder)) ||
-               services.environment.OrdinaryFileExists(kApplicationProbe);
-    } catch (...) {
-        return false;
-    }
-}
-
-} // namespace
-
-// The installed version is read here, never taken from the hand-off: a signed release is judged
-// against it.
-HandOffExit InstallHandedOff(const InstallationHandOff& handOff, UpdateServices services) {
-    if (!IsWorkingFolderOfTheRun(handOff.workingFolder, services))
+// Running with rights the user who started it does not have, the instance takes nothing of theirs
+// for granted: it works in the standard installation alone, whatever folder it was started in, and
+// reads and writes no other folder. It writes only what a signed release proves, which a build
+// without the maker's key cannot prove, and only where an installation is there to update.
+HandOffExit InstallHandedOff(UpdateServices services) {
+    if (!services.releaseVerifier)
         return HandOffExit::Refused;
-    SkipOnFailure([&] { services.window.SetVLocale(services.environment.FileVersion(kVersionedExecutable)); });
+    try {
+        services.environment.ChangeFolder(std::string(kInstallationFolder));
+        if (!services.environment.OrdinaryFileExists(std::string(kInstalledExecutable)))
+            return HandOffExit::Refused;
+    } catch (...) {
+        return HandOffExit::Refused;
+    }
     services.elevation = nullptr;
     UpdateRun run(services, [] {});
-    return run.InstallFiles() ? HandOffExit::Installed : HandOffExit::FileFailed;
+    return run.InstallFiles(false) ? HandOffExit::Installed : HandOffExit::FileFailed;
 }
 
 } // namespace lumoradex

@@ -1,6 +1,6 @@
 #pragma once
-// The whole work of an elevated instance: it installs the update's files in the folder another
-// instance handed off, and nothing else (no window, no re-check, no start of the application).
+// The whole work of an elevated instance: it installs the update's files in the standard
+// installation folder, and nothing else (no window, no re-check, no start of the application).
 // Platform-free.
 
 #include "updater/installation_handoff.h"
@@ -9,6 +9,6 @@
 namespace lumoradex {
 
 // services.window only relays the progress messages; services.elevation is ignored.
-HandOffExit InstallHandedOff(const InstallationHandOff& handOff, UpdateServices services);
+HandOffExit InstallHandedOff(UpdateServices services);
 
 } // namespace lumoradex

@@ -25,8 +25,8 @@ int RunHandOff(std::string_view commandLine, const std::optional<P256PublicKey>&
     DebugStringTrace trace;
     const std::unique_ptr<CngReleaseVerifier> verifier =
         releaseKey ? std::make_unique<CngReleaseVerifier>(*releaseKey) : nullptr;
-    return static_cast<int>(InstallHandedOff(
-        *handOff, {window, environment, transfer, files, process, verifier.get(), nullptr, &trace}));
+    return static_cast<int>(
+        InstallHandedOff({window, environment, transfer, files, process, verifier.get(), nullptr, &trace}));
 }
 
 } // namespace lumoradex

@@ -4,6 +4,7 @@
 // unit tests use a fake. Failures throw (see failure_rule.h).
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,9 +20,10 @@ public:
     // The window where an elevated instance shows its progress, as a number for its command line.
     virtual std::uintptr_t ProgressWindow() const = 0;
     // Asks Windows, once, for an elevated instance of this program with the arguments, and waits
-    // for its end while the window shows its progress. Its exit code; nothing when the user or
-    // Windows declined, and nothing started.
-    virtual std::optional<int> RunElevated(const std::string& arguments) = 0;
+    // for its end, handing each progress text it sends to progress. Its exit code; nothing when the
+    // user or Windows declined, and nothing started.
+    virtual std::optional<int> RunElevated(const std::string& arguments,
+                                           const std::function<void(const std::string&)>& progress) = 0;
 };
 
 } // namespace lumoradex

@@ -10,18 +10,22 @@
 
 namespace lumoradex {
 
-// A file being written from its start; Write throws when the bytes cannot be stored.
+enum class ReplaceResult {
+    Replaced,
+    TargetInUse, // a sharing violation or a running executable: worth trying again a moment later
+};
+
+// A new file being written from its start, held open so that no other program may write or delete
+// it until it has been renamed over its target. Write throws when the bytes cannot be stored.
 class FileWriter {
 public:
     virtual ~FileWriter() = default;
     virtual void Write(const std::byte* data, std::size_t size) = 0;
-    // Flushes every byte to the disk and closes the file; a writer dropped without it just closes.
-    virtual void Commit() = 0;
-};
-
-enum class ReplaceResult {
-    Replaced,
-    TargetInUse, // a sharing violation or a running executable: worth trying again a moment later
+    // Flushes every byte to the disk; the file stays open and held.
+    virtual void Flush() = 0;
+    // Renames the file, still open, over target in its folder (target need not exist); throws unless
+    // the target is in use. A writer dropped without it just closes the file.
+    virtual ReplaceResult RenameOver(const std::string& target) = 0;
 };
 
 class InstallationFiles {
@@ -30,12 +34,14 @@ public:
 
     virtual std::int64_t Length(const std::string& path) const = 0;
     virtual void Delete(const std::string& path) = 0;
-    // Creates the file afresh (an existing one is truncated), unshared while it is written.
+    // Creates a new file, held open: fails if anything (a file, a link) already has its name.
     virtual std::unique_ptr<FileWriter> Create(const std::string& path) = 0;
     // Copies source to destination, replacing it, with every byte flushed to the disk.
     virtual void Copy(const std::string& source, const std::string& destination) = 0;
     // Renames source over target atomically (target need not exist); throws unless the target is in use.
     virtual ReplaceResult ReplaceWith(const std::string& target, const std::string& source) = 0;
+    // The bytes this process may still write on the disk that holds the folder.
+    virtual std::uint64_t FreeBytes(const std::string& folder) const = 0;
     // Whether two paths name the same folder, whatever their spelling (case, short names, separator).
     virtual bool SameFolder(const std::string& first, const std::string& second) const = 0;
 };

@@ -1,9 +1,10 @@
 #pragma once
-// The hand-off to an elevated instance of the updater, on its command line: which window shows its
-// progress and which working folder it installs the update's files in. The elevated instance
-// trusts none of it: the folder must be one the update run itself could work in. Platform-free.
+// The hand-off to an elevated instance of the updater, on its command line: the window that shows
+// its progress, and nothing else. The elevated instance installs in the standard installation
+// folder only, which it finds itself, so that a forged command line has nothing to choose; it trusts
+// the window no further than to send it progress texts. Platform-free.
 //
-//     /installation-elevee 1a2b3c "C:\Program Files\LumoradexV4"
+//     /installation-elevee 1a2b3c
 
 #include <cstdint>
 #include <optional>
@@ -21,7 +22,6 @@ enum class HandOffExit : int {
 
 struct InstallationHandOff {
     std::uintptr_t progressWindow = 0; // the window of the instance that asked, as a number
-    std::string workingFolder;         // an absolute folder on a drive: "X:\..."
 };
 
 std::string FormatHandOff(const InstallationHandOff& handOff);
@@ -29,8 +29,8 @@ std::string FormatHandOff(const InstallationHandOff& handOff);
 // Whether the command line asks for an installation on another instance's behalf, well formed or not.
 bool IsHandOff(std::string_view commandLine);
 
-// Nothing unless the whole command line is one well-formed hand-off: the switch, the window in
-// hexadecimal, and an absolute folder on a drive, quoted, without "." or ".." parts.
+// Nothing unless the whole command line is one well-formed hand-off: the switch and the window in
+// hexadecimal.
 std::optional<InstallationHandOff> ParseHandOff(std::string_view commandLine);
 
 } // namespace lumoradex

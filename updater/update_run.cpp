@@ -21,6 +21,7 @@ namespace {
 constexpr char kApplicationTitle[] = "Lumoradex";
 constexpr char kTemporaryPrefix[] = "New";
 constexpr char kApplicationCommandLine[] = "Velmor.exe";
+constexpr char kUnreadableVersion[] = "0.0.0";
 constexpr int kShowMinimized = 2; // minimised, with the focus
 constexpr int kPollMilliseconds = 100;
 // The busy flag must fall once a transfer is over; the request time-out bounds the wait.
@@ -43,40 +44,66 @@ std::string ProgressMessage(const std::string& name) {
 
 // Streams a body into the temporary file chunk by chunk, so that memory stays bounded whatever the
 // file's size, and keeps the window painted between chunks. A signed release's file is hashed as it
-// streams in, never read back.
+// streams in, never read back. The body's plan bounds the file: it never grows past the plan's size,
+// whatever the transfer lets through.
 class TemporaryFileSink final : public DownloadSink {
 public:
-    TemporaryFileSink(FileWriter& writer, MainWindowItems& window, Sha256Hash* hash, std::function<void()> firstBytes)
-        : writer_(writer), window_(window), hash_(hash), firstBytes_(std::move(firstBytes)) {}
+    using Planner = std::function<BodyPlan(std::optional<std::uint64_t> announced)>;
 
+    TemporaryFileSink(FileWriter& writer, MainWindowItems& window, Sha256Hash* hash, Planner planner,
+                      std::function<void()> firstBytes)
+        : writer_(writer), window_(window), hash_(hash), planner_(std::move(planner)),
+          firstBytes_(std::move(firstBytes)) {}
+
+    BodyPlan Expect(std::optional<std::uint64_t> announced) override {
+        plan_ = planner_(announced);
+        return plan_;
+    }
     void Write(const std::byte* data, std::size_t size) override {
+        if (plan_.decision != BodyPlan::Decision::Read || (plan_.maxBytes && size > *plan_.maxBytes - written_))
+            throw StepFailure("Body past its plan", 0);
         if (written_ == 0 && size > 0)
             firstBytes_();
         writer_.Write(data, size);
         if (hash_)
             hash_->Add(data, size);
-        written_ += static_cast<std::int64_t>(size);
+        written_ += size;
     }
     void BetweenChunks() override { window_.RepaintNow(); }
-    std::int64_t Written() const { return written_; }
+    std::int64_t Written() const { return static_cast<std::int64_t>(written_); }
 
 private:
     FileWriter& writer_;
     MainWindowItems& window_;
     Sha256Hash* hash_;
+    Planner planner_;
     std::function<void()> firstBytes_;
-    std::int64_t written_ = 0;
+    BodyPlan plan_{BodyPlan::Decision::Fail, std::nullopt}; // nothing is written before the plan
+    std::uint64_t written_ = 0;
 };
+
+// The application's executable in a folder, by its full path: never found by a search elsewhere.
+std::string ExecutableIn(const std::string& folder) {
+    return folder + (folder.ends_with('\\') ? "" : "\\") + kApplicationCommandLine;
+}
 
 } // namespace
 
 // A file whose body has arrived: what is left to do is the disk's work.
 struct UpdateRun::Received {
     std::string name;
-    std::unique_ptr<FileWriter> writer; // the temporary file, written, not yet flushed
+    std::unique_ptr<FileWriter> writer; // the temporary file, written, still open, not yet flushed
     DownloadResult result;
     std::int64_t size;
     Sha256Digest sha256; // in signed mode only
+};
+
+// Which folders this process installs in, and whether an elevated instance installs in the
+// installation folder.
+struct UpdateRun::Division {
+    bool workingFolderHere = true;
+    bool mirrorHere = true;
+    bool elevated = false;
 };
 
 UpdateRun::UpdateRun(UpdateServices services, std::function<void()> recheck)
@@ -88,11 +115,16 @@ void UpdateRun::Run() {
     SkipOnFailure([&] { services_.window.SetMiseAJourVisible(false); });
     SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
     Mark(TracePoint::CloseRequestsPosted);
-    const bool anyFileFailed = NeedsElevation() ? !InstallElevated() : !InstallFiles();
+    const Division division = DivideTheWork();
+    bool installed = true;
+    if (division.workingFolderHere)
+        installed = InstallFiles(division.mirrorHere);
+    if (division.elevated)
+        installed = InstallElevated() && installed;
     Mark(TracePoint::FilesSettled);
     SkipOnFailure(recheck_);
     Mark(TracePoint::Rechecked);
-    ReportResult(anyFileFailed);
+    ReportResult(!installed);
     SkipOnFailure([&] { services_.window.SetActionCaption(kFinishCaption); });
     if (HoldsUnlessFailed([&] { return services_.environment.CommandLine().empty(); })) {
         SkipOnFailure([&] { services_.process.StartProgram(kApplicationCommandLine, kShowMinimized); });
@@ -105,7 +137,8 @@ void UpdateRun::Run() {
 // replacement, mirror copy) runs on a thread of its own while the next file downloads, so that the
 // link does not wait for the disk; one file at a time, in the list's order, so that the files are
 // replaced in that order and no more than one written file waits for the disk.
-bool UpdateRun::InstallFiles() {
+bool UpdateRun::InstallFiles(bool mirror) {
+    mirror_ = mirror;
     if (!LoadSignedRelease())
         return false;
     bool anyFileFailed = false;
@@ -129,28 +162,33 @@ bool UpdateRun::InstallFiles() {
     return !anyFileFailed;
 }
 
-// Elevation is asked for only where this process may not write what the run writes: the working
-// folder, and the installation folder when it gets a mirror copy. A check that fails asks nothing:
-// the run then goes as it always did, and reports what fails.
-bool UpdateRun::NeedsElevation() {
-    bool needed = false;
-    if (services_.elevation) {
-        SkipOnFailure([&] {
-            needed = !services_.elevation->MayWriteIn(services_.environment.CurrentFolder(), kUpdateFileList) ||
-                     (MirrorWanted() &&
-                      !services_.elevation->MayWriteIn(std::string(kInstallationFolder), kUpdateFileList));
-        });
-    }
-    return needed;
+// This process always installs in its own working folder itself: if it may not, the files fail as
+// they always did. Elevation is asked for the installation folder only, when this process may not
+// write it, and only where what the elevated instance would write there is proven: a signed release.
+// A check that fails asks nothing: the run then goes as it always did, and reports what fails.
+UpdateRun::Division UpdateRun::DivideTheWork() {
+    Division division;
+    if (!services_.elevation || !services_.releaseVerifier)
+        return division;
+    SkipOnFailure([&] {
+        const std::string installation(kInstallationFolder);
+        const bool workingInInstallation = services_.files.SameFolder(services_.environment.CurrentFolder(), installation);
+        if (!workingInInstallation && !MirrorWanted())
+            return;
+        if (services_.elevation->MayWriteIn(installation, kUpdateFileList))
+            return;
+        division = {.workingFolderHere = !workingInInstallation, .mirrorHere = false, .elevated = true};
+    });
+    return division;
 }
 
-// The elevated instance gets the working folder and this window, and installs there what this run
-// would. A declined elevation changes nothing and counts as a failed run; it is never asked again.
+// The elevated instance is told nothing but this window: it finds the installation folder itself,
+// and its progress texts are shown here. A declined elevation changes nothing and counts as a failed run; it is never asked again.
 bool UpdateRun::InstallElevated() {
     std::optional<int> exitCode;
     SkipOnFailure([&] {
-        const InstallationHandOff handOff{services_.elevation->ProgressWindow(), services_.environment.CurrentFolder()};
-        exitCode = services_.elevation->RunElevated(FormatHandOff(handOff));
+        exitCode = services_.elevation->RunElevated(FormatHandOff({services_.elevation->ProgressWindow()}),
+                                                    [&](const std::string& text) { services_.window.SetMessage(text); });
     });
     return exitCode == static_cast<int>(HandOffExit::Installed);
 }
@@ -177,7 +215,13 @@ std::optional<ReleaseList> UpdateRun::FetchProvenRelease() {
     if (!signature || !services_.releaseVerifier->Verifies(*list, *signature))
         return std::nullopt;
     std::optional<ReleaseList> release = ParseReleaseList(*list);
-    if (!release || !MayInstallRelease(release->version, services_.window.VLocale()))
+    if (!release)
+        return std::nullopt;
+    // The release is judged against the executable it would replace, by its full path, never against
+    // one the library search order might find first (beside the updater, say): a version that cannot
+    // be read gives nothing to judge by, and nothing is installed.
+    const std::string installed = services_.environment.FileVersion(ExecutableIn(services_.environment.CurrentFolder()));
+    if (installed == kUnreadableVersion || !MayInstallRelease(release->version, installed))
         return std::nullopt;
     return release;
 }
@@ -209,13 +253,14 @@ std::optional<UpdateRun::Received> UpdateRun::FetchFile(const std::string& name)
     return DownloadToFile(name, temporary);
 }
 
-// The new body replaces name only once it is wholly on the disk, by a rename, so that name is never
-// missing nor half-written, even if the updater is killed. Runs on any thread: it touches the files
-// and never the window.
+// The new body replaces name only once it is wholly on the disk, by a rename of the temporary file
+// still open, so that name is never missing nor half-written, even if the updater is killed, and
+// nothing else can change the bytes between their check and the rename. Runs on any thread: it
+// touches the files and never the window.
 FileOutcome UpdateRun::SettleFile(Received received) {
     const std::string& name = received.name;
     const std::string temporary = kTemporaryPrefix + name;
-    if (!SkipOnFailure([&] { received.writer->Commit(); })) {
+    if (!SkipOnFailure([&] { received.writer->Flush(); })) {
         received.writer.reset();
         Discard(temporary);
         throw StepFailure("Flush of " + name, 0);
@@ -223,10 +268,9 @@ FileOutcome UpdateRun::SettleFile(Received received) {
     Mark(TracePoint::Flushed, name);
     if (signedRelease_)
         RequireSignedContent(received);
-    else if (!PlausibleUnsigned(received))
-        return FileOutcome::Rejected;
     // If the replacement fails, the temporary file stays; the next run removes it first.
-    ReplaceWhenFree(name, temporary);
+    RetryWhileInUse(name, [&] { return received.writer->RenameOver(name); });
+    received.writer.reset();
     Mark(TracePoint::Replaced, name);
     if (MirrorWanted()) {
         Mirror(name);
@@ -269,56 +313,64 @@ FileOutcome UpdateRun::AwaitSettled(Settling& disk) {
     return *outcome;
 }
 
-// Unsigned, a body is judged by its status and size. An error status comes with the server's error
-// page, never with the file: whatever its size (a 1 KB "not found" page would pass the size tests),
-// it is no file of the application.
-bool UpdateRun::PlausibleUnsigned(const Received& received) {
-    const std::string& name = received.name;
+// Judged before any byte of the body arrives, from the length the server announces. Unsigned, a
+// body must announce its length and pass the size tests against the installed copy; signed, only the
+// listed size will do.
+BodyPlan UpdateRun::PlanBody(const std::string& name, std::optional<std::uint64_t> announced) {
+    if (signedRelease_)
+        return SignedBodyPlan(signedRelease_->files.find(name)->second, announced);
     const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
-    if (received.result != DownloadResult::Refused && JudgeDownload(received.size, oldSize) == DownloadVerdict::Install)
-        return true;
-    Discard(kTemporaryPrefix + name);
-    return false;
+    std::optional<std::uint64_t> freeBytes;
+    if (oldSize == 0)
+        SkipOnFailure([&] { freeBytes = services_.files.FreeBytes(services_.environment.CurrentFolder()); });
+    return UnsignedBodyPlan(announced, oldSize, freeBytes);
 }
 
 // Signed, only the listed size and digest decide, whatever the size: a file the list names but the
-// server refuses or changed is a failure, never a silent rejection.
-void UpdateRun::RequireSignedContent(const Received& received) {
+// server changed is a failure, never a silent rejection, and so is one it refuses (DownloadToFile).
+void UpdateRun::RequireSignedContent(Received& received) {
     const std::string& name = received.name;
     const ReleaseFile& listed = signedRelease_->files.find(name)->second;
-    if (received.result != DownloadResult::Refused && received.size == listed.size && received.sha256 == listed.sha256)
+    if (received.size == listed.size && received.sha256 == listed.sha256)
         return;
+    received.writer.reset();
     Discard(kTemporaryPrefix + name);
     throw StepFailure("Signed content of " + name, 0);
 }
 
 // A transfer that fails or is cut short leaves a partial file: it is removed, and the failure ends
 // the file. So does a body whose end is not proven, unless the signed size and digest will prove
-// it. A refused request is no failure here: the server has answered. The digest is finished here,
+// it. Unsigned, an answer that is no file of the application (an error status, a length the size
+// tests reject) leaves the installed copy as it is: nothing is returned. The digest is finished here,
 // so that no more than one file's bytes wait for the hash.
-UpdateRun::Received UpdateRun::DownloadToFile(const std::string& name, const std::string& temporary) {
+std::optional<UpdateRun::Received> UpdateRun::DownloadToFile(const std::string& name, const std::string& temporary) {
     std::unique_ptr<Sha256Hash> hash =
         signedRelease_ ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
     std::unique_ptr<FileWriter> writer = services_.files.Create(temporary);
-    TemporaryFileSink sink(*writer, services_.window, hash.get(), [&] { Mark(TracePoint::FirstByte, name); });
+    TemporaryFileSink sink(
+        *writer, services_.window, hash.get(),
+        [&](std::optional<std::uint64_t> announced) { return PlanBody(name, announced); },
+        [&] { Mark(TracePoint::FirstByte, name); });
     DownloadResult result = DownloadResult::Failed;
     Mark(TracePoint::RequestSent, name);
     SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(name), sink); });
     WaitWhileTransferBusy();
     Mark(TracePoint::LastByte, name);
-    const bool whole = result == DownloadResult::Complete || result == DownloadResult::Refused ||
-                       (result == DownloadResult::Unproven && hash);
+    const bool leftOut = !signedRelease_ && (result == DownloadResult::Refused || result == DownloadResult::Declined);
+    const bool whole = result == DownloadResult::Complete || (result == DownloadResult::Unproven && hash);
     Sha256Digest digest{};
     const bool hashed = whole && SkipOnFailure([&] {
         if (hash)
             digest = hash->Finish();
     });
-    if (!hashed) {
+    if (leftOut || !hashed) {
         writer.reset();
         Discard(temporary);
+        if (leftOut)
+            return std::nullopt;
         throw StepFailure("Download of " + name, 0);
     }
-    return {name, std::move(writer), result, sink.Written(), digest};
+    return Received{name, std::move(writer), result, sink.Written(), digest};
 }
 
 // The flag is tested before the first sleep, so an idle transfer costs no delay.
@@ -338,8 +390,8 @@ void UpdateRun::Discard(const std::string& path) {
 // The close requests are only posted: while the application is still going, its files are in use.
 // A free file is replaced at once; one in use is tried again every 100 ms for up to 30 s (nothing
 // signals that another program has let go of a file).
-void UpdateRun::ReplaceWhenFree(const std::string& target, const std::string& source) {
-    for (int retry = 0; services_.files.ReplaceWith(target, source) == ReplaceResult::TargetInUse; ++retry) {
+template <class Replace> void UpdateRun::RetryWhileInUse(const std::string& target, Replace replace) {
+    for (int retry = 0; replace() == ReplaceResult::TargetInUse; ++retry) {
         if (retry == kMaxReplaceRetries)
             throw StepFailure("Replacement of " + target, 0);
         services_.process.Sleep(kPollMilliseconds);
@@ -350,7 +402,7 @@ void UpdateRun::ReplaceWhenFree(const std::string& target, const std::string& so
 // there. The folder is recognised by identity, not by its spelling: "c:\program files\lumoradexv4",
 // its short name or a trailing separator name it too, and a copy onto itself is pointless.
 bool UpdateRun::MirrorWanted() {
-    return !services_.files.SameFolder(services_.environment.CurrentFolder(), std::string(kInstallationFolder)) &&
+    return mirror_ && !services_.files.SameFolder(services_.environment.CurrentFolder(), std::string(kInstallationFolder)) &&
            services_.environment.OrdinaryFileExists(std::string(kInstalledExecutable));
 }
 
@@ -363,7 +415,7 @@ void UpdateRun::Mirror(const std::string& name) {
     const std::string temporary = folder + kTemporaryPrefix + name;
     const bool mirrored = SkipOnFailure([&] {
         services_.files.Copy(name, temporary);
-        ReplaceWhenFree(target, temporary);
+        RetryWhileInUse(target, [&] { return services_.files.ReplaceWith(target, temporary); });
     });
     if (!mirrored) {
         Discard(temporary);

@@ -1,10 +1,12 @@
 #pragma once
 // The update run, the Click handler of MiseAJour: closes the application, installs the seven files
-// of the update file list one by one (each file's disk work beside the next one's transfer),
-// re-checks the versions and reports.
+// of the update file list one by one (each file's disk work beside the next one's transfer), with
+// an elevated instance for an installation folder this process may not write, re-checks the
+// versions and reports.
 // Built with the maker's public key, it installs only what the release's signed list proves.
 // Platform-free: it reaches the window, the files, the network and the process through interfaces.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,17 +50,19 @@ public:
 
     // The whole run; in automatic mode it ends the program.
     void Run();
-    // Every file of the update in the working folder, mirrored where it applies; false when any
-    // failed. The part an elevated instance does.
-    bool InstallFiles();
+    // Every file of the update in the working folder, with the installation folder's copies when
+    // mirror is set and they apply; false when any failed. With mirror off, the part an elevated
+    // instance does in the installation folder.
+    bool InstallFiles(bool mirror = true);
     // One file from download to clean-up; a failure ends this file only.
     FileOutcome MettreAJourFichier(const std::string& name);
 
 private:
     struct Received;
+    struct Division;
     using Settling = JobThread<FileOutcome>;
 
-    bool NeedsElevation();
+    Division DivideTheWork();
     bool InstallElevated();
     bool LoadSignedRelease();
     std::optional<ReleaseList> FetchProvenRelease();
@@ -69,12 +73,12 @@ private:
     std::optional<FileOutcome> HandToDisk(Settling* disk, Received received);
     FileOutcome SettleHere(Received received);
     FileOutcome AwaitSettled(Settling& disk);
-    bool PlausibleUnsigned(const Received& received);
-    void RequireSignedContent(const Received& received);
-    Received DownloadToFile(const std::string& name, const std::string& temporary);
+    BodyPlan PlanBody(const std::string& name, std::optional<std::uint64_t> announced);
+    void RequireSignedContent(Received& received);
+    std::optional<Received> DownloadToFile(const std::string& name, const std::string& temporary);
     void WaitWhileTransferBusy();
     void Discard(const std::string& path);
-    void ReplaceWhenFree(const std::string& target, const std::string& source);
+    template <class Replace> void RetryWhileInUse(const std::string& target, Replace replace);
     bool MirrorWanted();
     void Mirror(const std::string& name);
     void ReportResult(bool anyFileFailed);
@@ -82,6 +86,7 @@ private:
 
     UpdateServices services_;
     std::function<void()> recheck_;
+    bool mirror_ = true;                        // this run gives the installation folder its copies
     std::optional<ReleaseList> signedRelease_; // the proven list of this run, in signed mode
 };
 

@@ -1,6 +1,9 @@
 #include "updater/installation_handoff.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "tests/unit/update_run_fakes.h"
 #include "updater/elevated_installation.h"
@@ -11,55 +14,76 @@ namespace lumoradex {
 namespace {
 
 TEST(InstallationHandOff, ReadsBackWhatItWrites) {
-    for (const InstallationHandOff& written :
-         {InstallationHandOff{0x1a2b3c, "C:\\Program Files\\LumoradexV4"}, InstallationHandOff{1, "d:\\"},
-          InstallationHandOff{UINTPTR_MAX, "E:\\Données\\Lumoradex V4"}}) {
-        const std::string commandLine = FormatHandOff(written);
+    for (const std::uintptr_t window : {std::uintptr_t{0x1a2b3c}, std::uintptr_t{1}, UINTPTR_MAX}) {
+        const std::string commandLine = FormatHandOff({window});
         EXPECT_TRUE(IsHandOff(commandLine));
         const std::optional<InstallationHandOff> read = ParseHandOff(commandLine);
         ASSERT_TRUE(read) << commandLine;
-        EXPECT_EQ(read->progressWindow, written.progressWindow);
-        EXPECT_EQ(read->workingFolder, written.workingFolder);
+        EXPECT_EQ(read->progressWindow, window);
     }
+    EXPECT_EQ(FormatHandOff({0x1a2b3c}), "/installation-elevee 1a2b3c");
 }
 
 class ForgedHandOff : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ForgedHandOff, IsRefused) { EXPECT_FALSE(ParseHandOff(GetParam())) << GetParam(); }
 
-INSTANTIATE_TEST_SUITE_P(
-    InstallationHandOff, ForgedHandOff,
-    ::testing::Values("/installation-elevee", "/installation-elevee  \"C:\\x\"", "/installation-elevee zz \"C:\\x\"",
-                      "/installation-elevee -1 \"C:\\x\"", "/installation-elevee 1 C:\\x", "/installation-elevee 1 \"C:\\x",
-                      "/installation-elevee 1 \"C:\\x\" extra", "/installation-elevee 1 \"x\"",
-                      "/installation-elevee 1 \"\\x\"", "/installation-elevee 1 \"C:x\"",
-                      "/installation-elevee 1 \"\\\\server\\share\"", "/installation-elevee 1 \"\\\\?\\C:\\x\"",
-                      "/installation-elevee 1 \"C:\\x\\..\\Windows\"", "/installation-elevee 1 \"C:\\x\\.\"",
-                      "/installation-elevee 1 \"C:\\x\\\"", "/installation-elevee 1 \"C:\\x\\\\y\"",
-                      "/installation-elevee 1 \"C:\\x\" \"D:\\y\"", "/installation-elevee 1 \"C:\\x*\"",
-                      "/installation-elevee 1 \"C:\\x\\y:stream\"",
-                      "/installation-elevee 123456789abcdef0123 \"C:\\x\"", "/INSTALLATION-ELEVEE 1 \"C:\\x\""));
+// A folder, or anything else after the window, has no place in a hand-off any more.
+INSTANTIATE_TEST_SUITE_P(InstallationHandOff, ForgedHandOff,
+                         ::testing::Values("/installation-elevee", "/installation-elevee ", "/installation-elevee zz",
+                                           "/installation-elevee -1", "/installation-elevee 1 ",
+                                           "/installation-elevee 1 \"C:\\Program Files\\LumoradexV4\"",
+                                           "/installation-elevee 1 \"C:\\Windows\"", "/installation-elevee 1x",
+                                           "/installation-elevee 123456789abcdef0123", "/INSTALLATION-ELEVEE 1"));
 
 // --- the elevated instance's work ------------------------------------------------------------
 
+using update_fakes::Der;
 using update_fakes::FakeAnswer;
 using update_fakes::FakeDisk;
 using update_fakes::FakeProcess;
 using update_fakes::FakeServer;
+using update_fakes::FakeSignature;
+using update_fakes::FakeDigest;
+using update_fakes::FakeVerifier;
 using update_fakes::FakeWindow;
+using update_fakes::Hex;
 
+// The elevated instance: the standard installation or nothing, and only what a signed release proves.
 class HandedOffInstallation : public ::testing::Test {
 protected:
     HandedOffInstallation() {
-        disk.currentFolder = "C:\\";
-        for (std::string_view name : kUpdateFileList)
-            server.answers[DownloadUrl(name)] = FakeAnswer{DownloadResult::Complete, std::string(1000, 'n')};
+        disk.currentFolder = "C:\\Users\\standard\\Downloads"; // wherever the user started it
+        disk.files[std::string(kInstalledExecutable)] = std::string(900, 'o');
+        disk.versions[std::string(kInstalledExecutable)] = "4.2.0";
+        for (std::string_view name : kUpdateFileList) {
+            release[std::string(name)] = std::string(1000, 'n') + std::string(name);
+            server.answers[DownloadUrl(name)] = FakeAnswer{DownloadResult::Complete, release[std::string(name)]};
+        }
+        Sign("4.2.1");
     }
-    HandOffExit Install(const std::string& folder) {
-        return InstallHandedOff({1, folder}, {window, disk, server, disk, process});
+    void Sign(const std::string& version) {
+        std::string list = "version " + version + "\n";
+        for (const auto& [name, body] : release)
+            list += Hex(FakeDigest(body)) + " " + std::to_string(body.size()) + " " + name + "\n";
+        server.texts[DownloadUrl("release.txt")] = list;
+        server.texts[DownloadUrl("release.sig")] = Der(FakeSignature(list));
     }
+    HandOffExit Install(ReleaseVerifier* withVerifier) {
+        return InstallHandedOff({window, disk, server, disk, process, withVerifier});
+    }
+    HandOffExit Install() { return Install(&verifier); }
     bool AnythingDownloaded() const {
         return std::ranges::any_of(events, [](const std::string& event) { return event.starts_with("download "); });
+    }
+    bool Installed() const {
+        return std::ranges::all_of(release, [&](const auto& file) {
+            return disk.files.contains(file.first) && disk.files.at(file.first) == file.second;
+        });
+    }
+    bool TouchedOutsideTheInstallation() const {
+        return std::ranges::any_of(disk.files, [](const auto& file) { return file.first.find('\\') != std::string::npos &&
+                                                                        !file.first.starts_with(kInstallationFolder); });
     }
 
     std::vector<std::string> events;
@@ -67,39 +91,58 @@ protected:
     FakeDisk disk;
     FakeServer server{events};
     FakeProcess process{events};
+    FakeVerifier verifier;
+    std::map<std::string, std::string> release;
 };
 
-TEST_F(HandedOffInstallation, InstallsInAFolderThatHoldsTheApplicationAndNothingMore) {
-    disk.files["Velmor.exe"] = std::string(900, 'o');
-    EXPECT_EQ(Install("D:\\Lumoradex"), HandOffExit::Installed);
-    EXPECT_EQ(disk.currentFolder, "D:\\Lumoradex");
-    EXPECT_EQ(disk.files["Velmor.exe"], std::string(1000, 'n'));
+// Whatever folder it was started in, it works in the installation folder, with bare names there,
+// and judges the release against the installation's own executable.
+TEST_F(HandedOffInstallation, InstallsAProvenReleaseInTheInstallationFolderOnly) {
+    EXPECT_EQ(Install(), HandOffExit::Installed);
+    EXPECT_EQ(disk.currentFolder, std::string(kInstallationFolder));
+    EXPECT_TRUE(Installed());
+    EXPECT_THAT(disk.versionQueries, ::testing::Contains(std::string(kInstalledExecutable)));
+    EXPECT_TRUE(disk.sameFolderQueries.empty()); // no mirror copy is even considered
+    EXPECT_FALSE(TouchedOutsideTheInstallation());
     EXPECT_EQ(window.message, "Veuillez patienter, téléchargement en cours (Velmor.exe)");
     EXPECT_TRUE(std::ranges::none_of(events, [](const std::string& event) {
         return event.starts_with("FermerFenetres") || event.starts_with("StartProgram") || event == "EndProgram";
     }));
 }
 
-TEST_F(HandedOffInstallation, ReportsAFailedFile) {
-    disk.files["Velmor.exe"] = std::string(900, 'o');
-    server.answers.erase(DownloadUrl("socle.mdb"));
-    EXPECT_EQ(Install("D:\\Lumoradex"), HandOffExit::FileFailed);
+TEST_F(HandedOffInstallation, AnOlderOrTamperedReleaseInstallsNothing) {
+    for (const bool older : {true, false}) {
+        events.clear();
+        if (older) {
+            Sign("4.1.9");
+        } else {
+            Sign("4.2.1");
+            server.answers[DownloadUrl("socle.mdb")].body[10] ^= 1;
+        }
+        EXPECT_EQ(Install(), HandOffExit::FileFailed) << older;
+        EXPECT_FALSE(disk.files.contains("socle.mdb"));
+        EXPECT_EQ(disk.files.contains("Velmor.prm"), !older);
+    }
 }
 
-// A hand-off forged to name another folder, or one that cannot be entered, touches nothing.
-TEST_F(HandedOffInstallation, RefusesAFolderTheRunWouldNotWorkIn) {
-    EXPECT_EQ(Install("C:\\Windows\\System32"), HandOffExit::Refused);
-    disk.failChangeFolder.insert("D:\\Lumoradex");
-    disk.files["Velmor.exe"] = std::string(900, 'o');
-    EXPECT_EQ(Install("D:\\Lumoradex"), HandOffExit::Refused);
+TEST_F(HandedOffInstallation, AnUnreadableInstalledVersionInstallsNothing) {
+    disk.versions.clear();
+    window.vLocale = "4.2.0"; // what the hand-off's window might claim counts for nothing
+    EXPECT_EQ(Install(), HandOffExit::FileFailed);
     EXPECT_FALSE(AnythingDownloaded());
-    EXPECT_EQ(disk.files["Velmor.exe"], std::string(900, 'o'));
 }
 
-TEST_F(HandedOffInstallation, AcceptsTheInstallationFolderItself) {
-    disk.sameFolder = true;
-    EXPECT_EQ(Install(std::string(kInstallationFolder)), HandOffExit::Installed);
-    EXPECT_TRUE(AnythingDownloaded());
+// Without a release key nothing it wrote could be proven; without an installation, or its folder,
+// there is nothing to update.
+TEST_F(HandedOffInstallation, RefusesWithoutAKeyOrAnInstallation) {
+    EXPECT_EQ(Install(nullptr), HandOffExit::Refused);
+    disk.files.clear();
+    EXPECT_EQ(Install(), HandOffExit::Refused);
+    disk.files[std::string(kInstalledExecutable)] = "o";
+    disk.failChangeFolder.insert(std::string(kInstallationFolder));
+    EXPECT_EQ(Install(), HandOffExit::Refused);
+    EXPECT_FALSE(AnythingDownloaded());
+    EXPECT_EQ(disk.files.size(), 1u);
 }
 
 } // namespace

@@ -111,10 +111,14 @@ public:
     // Failures to inject, by path.
     std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength, failChangeFolder;
     std::map<std::string, std::size_t> failWriteAfter; // bytes accepted before a write fails
+    std::map<std::string, std::size_t> peakSizes;      // the most a file written by Create ever held
     std::map<std::string, int> inUseTimes;             // ReplaceWith reports the target in use this often
     std::vector<std::string> replacements;             // "target <- source", in order
     std::vector<std::string> renamedBeforeFlush;       // sources renamed before their flush had ended
     std::vector<std::pair<std::string, std::string>> sameFolderQueries;
+    std::map<std::string, std::string> versions; // FileVersion's answers, by path as asked
+    mutable std::vector<std::string> versionQueries;
+    std::optional<std::uint64_t> freeBytes = 1ull << 40; // nothing: the free space cannot be read
     // Run inside the flush of a file written by Create, by path, before it counts as flushed.
     std::map<std::string, std::function<void()>> beforeCommit;
 
@@ -133,7 +137,12 @@ public:
         currentFolder = folder;
     }
     void ChangeDrive(const std::string&) override {}
-    std::string FileVersion(const std::string&) const override { return "0.0.0"; }
+    std::string FileVersion(const std::string& path) const override {
+        std::lock_guard lock(mutex_);
+        versionQueries.push_back(path);
+        const auto version = versions.find(path);
+        return version != versions.end() ? version->second : "0.0.0";
+    }
 
     std::int64_t Length(const std::string& path) const override {
         std::lock_guard lock(mutex_);
@@ -156,6 +165,9 @@ public:
     }
     ReplaceResult ReplaceWith(const std::string& target, const std::string& source) override {
         std::lock_guard lock(mutex_);
+        return RenameLocked(target, source);
+    }
+    ReplaceResult RenameLocked(const std::string& target, const std::string& source) {
         FailIf(failReplace, target, "ReplaceWith");
         if (auto inUse = inUseTimes.find(target); inUse != inUseTimes.end() && inUse->second > 0) {
             --inUse->second;
@@ -167,6 +179,11 @@ public:
         files.erase(source);
         replacements.push_back(target + " <- " + source);
         return ReplaceResult::Replaced;
+    }
+    std::uint64_t FreeBytes(const std::string& folder) const override {
+        if (!freeBytes)
+            throw StepFailure("FreeBytes of " + folder, 21);
+        return *freeBytes;
     }
     bool SameFolder(const std::string& first, const std::string& second) const override {
         std::lock_guard lock(mutex_);
@@ -201,8 +218,9 @@ public:
             throw StepFailure("WriteFile", 112);
         }
         content.append(reinterpret_cast<const char*>(data), size);
+        disk_.peakSizes[path_] = std::max(disk_.peakSizes[path_], content.size());
     }
-    void Commit() override {
+    void Flush() override {
         std::function<void()> hold;
         {
             std::lock_guard lock(disk_.mutex_);
@@ -216,25 +234,34 @@ public:
         std::lock_guard lock(disk_.mutex_);
         disk_.flushed_.insert(path_);
     }
+    ReplaceResult RenameOver(const std::string& target) override {
+        std::lock_guard lock(disk_.mutex_);
+        return disk_.RenameLocked(target, path_);
+    }
 
 private:
     FakeDisk& disk_;
     std::string path_;
 };
 
+// A new file only, as the real one: whatever has the name already is never opened.
 inline std::unique_ptr<FileWriter> FakeDisk::Create(const std::string& path) {
     std::lock_guard lock(mutex_);
     FailIf(failCreate, path, "Create");
+    if (files.contains(path))
+        throw StepFailure("Create " + path, 80);
     files[path].clear();
     flushed_.erase(path);
     return std::make_unique<FakeWriter>(*this, path);
 }
 
-// One answer of the update server; a failed answer may still deliver part of a body first.
+// One answer of the update server; a failed answer may still deliver part of a body first. A body
+// announces its length unless it is streamed (Unproven) or told otherwise; a refused one has none.
 struct FakeAnswer {
     DownloadResult result = DownloadResult::Complete;
     std::string body;
     std::size_t chunkSize = 64;
+    std::optional<std::optional<std::uint64_t>> announced; // set: this instead of the body's length
 };
 
 class FakeServer final : public Transfer {
@@ -245,6 +272,7 @@ public:
     std::map<std::string, std::string> texts;  // FetchText's answers, by URL; any other URL fails
     int busyPolls = 0;                         // StillExecuting reads true this many times after each download
     std::map<std::string, std::function<void()>> onDownload; // run as the download of a URL starts
+    std::vector<std::optional<std::uint64_t>> expected;     // the lengths handed to the sinks, in order
 
     std::optional<std::string> FetchText(const std::string& url, std::size_t limit) override {
         events_.push_back("fetch " + url);
@@ -261,11 +289,23 @@ public:
         auto answer = answers.find(url);
         if (answer == answers.end())
             return DownloadResult::Failed;
+        if (answer->second.result == DownloadResult::Refused)
+            return DownloadResult::Refused;
         const std::string& body = answer->second.body;
-        for (std::size_t at = 0; at < body.size(); at += answer->second.chunkSize) {
-            const std::string chunk = body.substr(at, answer->second.chunkSize);
-            sink.Write(reinterpret_cast<const std::byte*>(chunk.data()), chunk.size());
-            sink.BetweenChunks();
+        const std::optional<std::uint64_t> announced = answer->second.announced.value_or(
+            answer->second.result == DownloadResult::Unproven ? std::nullopt : std::optional<std::uint64_t>(body.size()));
+        const BodyPlan plan = sink.Expect(announced);
+        expected.push_back(announced);
+        if (plan.decision != BodyPlan::Decision::Read)
+            return plan.decision == BodyPlan::Decision::Decline ? DownloadResult::Declined : DownloadResult::Failed;
+        try {
+            for (std::size_t at = 0; at < body.size(); at += answer->second.chunkSize) {
+                const std::string chunk = body.substr(at, answer->second.chunkSize);
+                sink.Write(reinterpret_cast<const std::byte*>(chunk.data()), chunk.size());
+                sink.BetweenChunks();
+            }
+        } catch (const std::exception&) {
+            return DownloadResult::Failed;
         }
         return answer->second.result;
     }
@@ -298,6 +338,28 @@ inline RawP256Signature FakeSignature(std::string_view message) {
     return signature;
 }
 
+inline std::string Hex(const Sha256Digest& digest) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t byte : digest)
+        hex += {kDigits[byte >> 4], kDigits[byte & 15]};
+    return hex;
+}
+
+// DER as openssl writes it; the fake signatures' integers need no sign byte unless their top bit is set.
+inline std::string Der(const RawP256Signature& raw) {
+    std::string integers;
+    for (std::size_t half = 0; half < 2; ++half) {
+        std::string value(reinterpret_cast<const char*>(raw.data()) + 32 * half, 32);
+        value.erase(0, std::min(value.find_first_not_of('\0'), std::size_t{31}));
+        if (static_cast<std::uint8_t>(value[0]) >= 0x80)
+            value.insert(0, 1, '\0');
+        integers += {'\x02', static_cast<char>(value.size())};
+        integers += value;
+    }
+    return std::string{'\x30', static_cast<char>(integers.size())} + integers;
+}
+
 class FakeSha256 final : public Sha256Hash {
 public:
     void Add(const std::byte* data, std::size_t size) override { bytes_.append(reinterpret_cast<const char*>(data), size); }
@@ -322,13 +384,21 @@ public:
 
     std::set<std::string> readOnlyFolders;
     std::optional<int> elevatedExitCode = 0; // nothing: the prompt is declined
+    std::vector<std::string> elevatedProgress; // the texts the elevated instance sends
+    bool failCheck = false;
 
     bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override {
+        events_.push_back("may write " + folder);
+        if (failCheck)
+            throw StepFailure("MayWriteIn", 5);
         return names.size() != 7 || !readOnlyFolders.contains(folder);
     }
     std::uintptr_t ProgressWindow() const override { return 0x1234; }
-    std::optional<int> RunElevated(const std::string& arguments) override {
+    std::optional<int> RunElevated(const std::string& arguments,
+                                   const std::function<void(const std::string&)>& progress) override {
         events_.push_back("elevate " + arguments);
+        for (const std::string& text : elevatedProgress)
+            progress(text);
         return elevatedExitCode;
     }
 

@@ -16,6 +16,7 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::Not;
+using update_fakes::Der;
 using update_fakes::FakeAnswer;
 using update_fakes::FakeDigest;
 using update_fakes::FakeSignature;
@@ -25,6 +26,7 @@ using update_fakes::FakeElevation;
 using update_fakes::FakeProcess;
 using update_fakes::FakeServer;
 using update_fakes::FakeWindow;
+using update_fakes::Hex;
 
 const std::string kOk = "Téléchargements terminés, mise à jour OK";
 const std::string kFailed = "Téléchargements terminés, Echec de MAJ";
@@ -240,6 +242,22 @@ TEST_F(UpdateRunTest, EmptyDownloadWithoutOldCopyIsNotInstalled) {
     EXPECT_FALSE(disk.files.contains("NewMailLink.exe"));
 }
 
+// A length the size tests reject leaves the file out before its body is read, as they would once
+// it had been: however much the server would have sent, nothing of it is written.
+TEST_F(UpdateRunTest, AnnouncedLengthTheSizeTestsRejectLeavesTheBodyUnread) {
+    Publish("XVelmor.mdb", Body("XVelmor.mdb", 1000));
+    server.answers[DownloadUrl("XVelmor.mdb")].announced = std::uint64_t{1} << 40; // a terabyte
+    Publish("socle.mdb", Body("socle.mdb", 1000));
+    server.answers[DownloadUrl("socle.mdb")].announced = 200;
+    RunUpdate();
+    EXPECT_TRUE(IsOld("XVelmor.mdb"));
+    EXPECT_TRUE(IsOld("socle.mdb"));
+    EXPECT_EQ(disk.peakSizes["NewXVelmor.mdb"], 0u);
+    EXPECT_EQ(disk.peakSizes["Newsocle.mdb"], 0u);
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
+}
+
 TEST_F(UpdateRunTest, TemporaryFileThatCannotBeDeletedAfterARejectionIsNoFailure) {
     Publish("VelmorA.prm", Body("page", 200));
     disk.failDelete.insert("NewVelmorA.prm");
@@ -301,6 +319,42 @@ TEST_F(FailedFileTest, BodyWithoutAStatedLengthIsNotInstalled) {
     EXPECT_TRUE(IsOld("MailLink.exe"));
     EXPECT_FALSE(disk.files.contains("NewMailLink.exe"));
     ExpectOnlyThatFileFailed("MailLink.exe");
+}
+
+// Nothing bounds such a body but the disk: it is never read.
+TEST_F(FailedFileTest, BodyWithoutAStatedLengthIsNotEvenRead) {
+    Publish("MailLink.exe", Body("MailLink.exe", 1000), DownloadResult::Unproven);
+    RunUpdate();
+    EXPECT_EQ(disk.peakSizes["NewMailLink.exe"], 0u);
+    ExpectOnlyThatFileFailed("MailLink.exe");
+}
+
+// A body goes no further than it announced, into the file or anywhere.
+TEST_F(FailedFileTest, BodyLongerThanAnnouncedFailsAtItsFirstExtraByte) {
+    Publish("VelmorE.prm", Body("VelmorE.prm", 5000));
+    server.answers[DownloadUrl("VelmorE.prm")].announced = 1000;
+    RunUpdate();
+    EXPECT_LE(disk.peakSizes["NewVelmorE.prm"], 1000u);
+    EXPECT_FALSE(disk.files.contains("NewVelmorE.prm"));
+    ExpectOnlyThatFileFailed("VelmorE.prm");
+}
+
+// With no old copy to compare with, only the disk bounds the length: one that cannot fit fails at
+// once; the free space is read where the file goes, and a disk whose free space cannot be read is
+// left to fill as it would.
+TEST_F(FailedFileTest, AnnouncedLengthBeyondTheFreeSpaceFailsWhenNothingIsReplaced) {
+    disk.files.erase("socle.mdb");
+    disk.freeBytes = 999;
+    RunUpdate();
+    EXPECT_FALSE(disk.files.contains("socle.mdb"));
+    EXPECT_EQ(disk.peakSizes["Newsocle.mdb"], 0u);
+    EXPECT_TRUE(IsNew("MailLink.exe")); // an old copy: the size tests judge it, not the free space
+    ExpectOnlyThatFileFailed("socle.mdb");
+
+    events.clear();
+    disk.freeBytes.reset();
+    RunUpdate();
+    EXPECT_TRUE(IsNew("socle.mdb"));
 }
 
 TEST_F(FailedFileTest, TemporaryFileThatCannotBeCreated) {
@@ -471,28 +525,6 @@ TEST_F(FailedFileTest, MirrorTargetStillInUseRemovesTheMirrorTemporaryFile) {
 
 // --- signed releases: the list is proven before the first file, each file by its line ----------
 
-std::string Hex(const Sha256Digest& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (std::uint8_t byte : digest)
-        hex += {kDigits[byte >> 4], kDigits[byte & 15]};
-    return hex;
-}
-
-// DER as openssl writes it; the fake signatures' integers need no sign byte unless their top bit is set.
-std::string Der(const RawP256Signature& raw) {
-    std::string integers;
-    for (std::size_t half = 0; half < 2; ++half) {
-        std::string value(reinterpret_cast<const char*>(raw.data()) + 32 * half, 32);
-        value.erase(0, std::min(value.find_first_not_of('\0'), std::size_t{31}));
-        if (static_cast<std::uint8_t>(value[0]) >= 0x80)
-            value.insert(0, 1, '\0');
-        integers += {'\x02', static_cast<char>(value.size())};
-        integers += value;
-    }
-    return std::string{'\x30', static_cast<char>(integers.size())} + integers;
-}
-
 void ServeRelease(FakeServer& server, const std::string& list, const std::string& signature) {
     server.texts[DownloadUrl("release.txt")] = list;
     server.texts[DownloadUrl("release.sig")] = signature;
@@ -503,6 +535,7 @@ class SignedRunTest : public FailedFileTest {
 protected:
     SignedRunTest() {
         verifier = &fakeVerifier;
+        disk.versions["D:\\Lumoradex\\Velmor.exe"] = "4.2.0";
         Publish("Velmor.prm", Body("Velmor.prm", 200));       // the size of an error page
         Publish("MailLink.exe", Body("MailLink.exe", 40000)); // far from the installed size
         Publish("XVelmor.mdb", Body("XVelmor.mdb", 1000), DownloadResult::Unproven); // streamed
@@ -547,7 +580,7 @@ TEST_F(SignedRunTest, ProvenReleaseInstallsEveryListedFile) {
 }
 
 TEST_F(SignedRunTest, SameVersionAgainIsARepair) {
-    window.vLocale = "4.2.1.0";
+    disk.versions["D:\\Lumoradex\\Velmor.exe"] = "4.2.1";
     RunUpdate();
     EXPECT_TRUE(IsPublished("Velmor.exe"));
     EXPECT_EQ(window.message, kOk);
@@ -581,6 +614,36 @@ TEST_F(SignedRunTest, FileLeftOutOfTheListIsLeftAsItIs) {
     EXPECT_THAT(Downloads(), Not(Contains(DownloadUrl("VelmorA.prm"))));
     EXPECT_TRUE(IsOld("VelmorA.prm"));
     EXPECT_EQ(window.message, kOk);
+}
+
+// The release is judged against the executable it would replace, by its full path: not against the
+// window's version, which the library search order may have read from another copy (beside the
+// updater, say), nor against an unreadable one.
+TEST_F(SignedRunTest, OlderReleaseThanTheWorkingFolderExecutableInstallsNothing) {
+    for (const char* installed : {"4.9.3", "0.0.0"}) {
+        events.clear();
+        window.vLocale = "4.1.0";
+        disk.versions["D:\\Lumoradex\\Velmor.exe"] = installed;
+        RunUpdate();
+        ExpectNothingInstalled();
+        EXPECT_THAT(disk.versionQueries, Contains("D:\\Lumoradex\\Velmor.exe"));
+    }
+}
+
+// Announced or not, a body is the listed size or nothing: a different length fails before any byte
+// is written, a longer body at its first extra byte.
+TEST_F(SignedRunTest, BodyNotOfTheListedSizeFailsWithoutGrowingPastIt) {
+    const std::string list = ListOfPublished("4.2.1");
+    server.answers[DownloadUrl("socle.mdb")].announced = std::uint64_t{1} << 40;
+    Publish("XVelmor.mdb", Body("XVelmor.mdb", 1000) + std::string(100000, 'x'), DownloadResult::Unproven);
+    SignRelease(list);
+    RunUpdate();
+    EXPECT_EQ(disk.peakSizes["Newsocle.mdb"], 0u);
+    EXPECT_LE(disk.peakSizes["NewXVelmor.mdb"], 1000u);
+    EXPECT_TRUE(IsOld("socle.mdb"));
+    EXPECT_TRUE(IsOld("XVelmor.mdb"));
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kFailed);
 }
 
 struct UnprovenRelease {
@@ -628,24 +691,27 @@ INSTANTIATE_TEST_SUITE_P(
                         }}),
     [](const ::testing::TestParamInfo<UnprovenRelease>& info) { return std::string(info.param.name); });
 
-// --- who writes: this process where it may, else one elevated instance -------------------------
+// --- who writes: this process in its own folder, one elevated instance in the installation --------
 
-class ElevationTest : public FailedFileTest {
+class ElevationTest : public SignedRunTest {
 protected:
-    ElevationTest() { verifier = nullptr; }
     void RunUpdateWithElevation() {
-        UpdateRun run{{window, disk, server, disk, process, nullptr, &elevation}, [this] {
+        UpdateRun run{{window, disk, server, disk, process, verifier, &elevation}, [this] {
                           events.push_back("recheck");
                           recheck();
                       }};
         run.Run();
     }
-    std::string HandOff() const { return "elevate " + FormatHandOff({0x1234, disk.currentFolder}); }
+    std::string HandOff() const { return "elevate " + FormatHandOff({0x1234}); }
     std::vector<std::string> Elevations() const {
         std::vector<std::string> found;
         std::copy_if(events.begin(), events.end(), std::back_inserter(found),
                      [](const std::string& event) { return event.starts_with("elevate "); });
         return found;
+    }
+    void ExpectWorkingFolderInstalled() {
+        for (std::string_view name : kUpdateFileList)
+            EXPECT_TRUE(IsPublished(std::string(name))) << name;
     }
 
     FakeElevation elevation{events};
@@ -655,24 +721,55 @@ TEST_F(ElevationTest, WhereThisProcessMayWriteNothingIsAsked) {
     InstallElsewhere();
     RunUpdateWithElevation();
     EXPECT_THAT(Elevations(), ::testing::IsEmpty());
-    EXPECT_TRUE(IsNew("Velmor.exe"));
+    ExpectWorkingFolderInstalled();
+    EXPECT_TRUE(disk.files.contains(Installed("Velmor.prm")));
     EXPECT_EQ(window.message, kOk);
 }
 
-// The elevated instance installs; this one still closes the application first, then re-checks,
-// reports, and in automatic mode starts the application itself, unelevated.
-TEST_F(ElevationTest, AFolderThisProcessMayNotWriteIsLeftToOneElevatedInstance) {
-    for (const bool mirrorOnly : {false, true}) {
+// This process installs its own folder; the elevated instance, told nothing but the window, the
+// installation folder. This one still closes the application first, then re-checks, reports, and in
+// automatic mode starts the application itself, unelevated. The elevated instance's progress shows
+// in this window.
+TEST_F(ElevationTest, AnInstallationThisProcessMayNotWriteIsLeftToOneElevatedInstance) {
+    InstallElsewhere();
+    disk.commandLine.clear();
+    elevation.readOnlyFolders = {std::string(kInstallationFolder)};
+    elevation.elevatedProgress = {Progress("Velmor.exe")};
+    RunUpdateWithElevation();
+    EXPECT_THAT(Elevations(), ElementsAre(HandOff()));
+    EXPECT_EQ(HandOff(), "elevate /installation-elevee 1234");
+    ExpectWorkingFolderInstalled();
+    EXPECT_FALSE(disk.files.contains(Installed("Velmor.prm"))); // no mirror copy of this process's
+    EXPECT_THAT(Since(HandOff()), ElementsAre(HandOff(), "message " + Progress("Velmor.exe"), "recheck",
+                                              "message " + kOk, "caption Terminer", "StartProgram Velmor.exe 2",
+                                              "EndProgram"));
+}
+
+TEST_F(ElevationTest, WorkingInAnInstallationItMayNotWriteThisProcessInstallsNothingItself) {
+    InstallElsewhere();
+    disk.sameFolder = true;
+    elevation.readOnlyFolders = {std::string(kInstallationFolder)};
+    RunUpdateWithElevation();
+    EXPECT_THAT(Elevations(), ElementsAre(HandOff()));
+    EXPECT_THAT(Downloads(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
+}
+
+// Only the installation folder is ever elevated for: a working folder this process may not write
+// fails its files as it always did, and so does every folder in a build that cannot prove what it
+// would write.
+TEST_F(ElevationTest, NoOtherFolderAndNoUnsignedReleaseIsElevatedFor) {
+    for (const bool signedBuild : {true, false}) {
         events.clear();
+        verifier = signedBuild ? &fakeVerifier : nullptr;
+        disk.sameFolder = !signedBuild;
         InstallElsewhere();
-        disk.commandLine.clear();
-        elevation.readOnlyFolders = {mirrorOnly ? std::string(kInstallationFolder) : disk.currentFolder};
+        elevation.readOnlyFolders = {disk.currentFolder};
+        if (!signedBuild)
+            elevation.readOnlyFolders.insert(std::string(kInstallationFolder));
         RunUpdateWithElevation();
-        EXPECT_THAT(Elevations(), ElementsAre(HandOff())) << mirrorOnly;
-        EXPECT_THAT(Downloads(), ::testing::IsEmpty());
-        EXPECT_THAT(Since("FermerFenetres Lumoradex"),
-                    ElementsAre("FermerFenetres Lumoradex", HandOff(), "recheck",
-                                "message " + kOk, "caption Terminer", "StartProgram Velmor.exe 2", "EndProgram"));
+        EXPECT_THAT(Elevations(), ::testing::IsEmpty()) << signedBuild;
+        EXPECT_THAT(events, Not(Contains("may write " + disk.currentFolder)));
     }
 }
 
@@ -684,11 +781,23 @@ TEST_F(ElevationTest, AReadOnlyInstallationFolderWithoutInstallationAsksNothing)
     EXPECT_EQ(window.message, kOk);
 }
 
+// A check that fails asks nothing: the run goes as it did before elevation existed.
+TEST_F(ElevationTest, AFailedCheckAsksNothingAndInstallsAsBefore) {
+    InstallElsewhere();
+    elevation.failCheck = true;
+    RunUpdateWithElevation();
+    EXPECT_THAT(Elevations(), ::testing::IsEmpty());
+    ExpectWorkingFolderInstalled();
+    EXPECT_TRUE(disk.files.contains(Installed("Velmor.prm")));
+}
+
 // Declined, a file failed, or the hand-off refused.
 TEST_F(ElevationTest, ADeclinedOrFailedElevationChangesNothingAndReportsFailure) {
     for (const std::optional<int> exitCode : {std::optional<int>(), std::optional<int>(1), std::optional<int>(2)}) {
         events.clear();
-        elevation.readOnlyFolders = {disk.currentFolder};
+        InstallElsewhere();
+        disk.sameFolder = true;
+        elevation.readOnlyFolders = {std::string(kInstallationFolder)};
         elevation.elevatedExitCode = exitCode;
         recheck = [] {}; // the versions still differ
         RunUpdateWithElevation();

@@ -29,20 +29,81 @@ protected:
 
 // --- the temporary file -------------------------------------------------------------------------
 
-TEST_F(InstallationFilesTest, CreatedFileHoldsEveryChunkOnceCommitted) {
-    WriteFileText(folder / "NewVelmor.prm", "stale content that is longer");
+// Whatever already has the temporary file's name is never opened, let alone written.
+TEST_F(InstallationFilesTest, CreateMakesANewFileOnly) {
+    WriteFileText(folder / "NewVelmor.prm", "stale content");
+    EXPECT_THROW(files.Create(folder / "NewVelmor.prm"), Win32Error);
+    EXPECT_EQ(ReadFileText(folder / "NewVelmor.prm"), "stale content");
+}
+
+// From its creation to its rename, no other program may write, delete or rename the file, nor read
+// it half-written; the rename goes through the writer's own handle.
+TEST_F(InstallationFilesTest, FileIsHeldUntilRenamedThroughItsHandle) {
+    WriteFileText(folder / "Velmor.prm", "old");
     auto writer = files.Create(folder / "NewVelmor.prm");
     WriteText(*writer, "first ");
     WriteText(*writer, "second");
-    writer->Commit();
-    EXPECT_EQ(ReadFileText(folder / "NewVelmor.prm"), "first second");
-    EXPECT_EQ(files.Length(folder / "NewVelmor.prm"), 12);
+    writer->Flush();
+    const std::wstring temporary = Widen(folder / "NewVelmor.prm");
+    for (const DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}, DWORD{DELETE}}) {
+        const UniqueFile other(CreateFileW(temporary.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(other) << "access " << access;
+    }
+    EXPECT_THROW(files.Delete(folder / "NewVelmor.prm"), Win32Error);
+    EXPECT_FALSE(MoveFileExW(temporary.c_str(), Widen(folder / "Moved.prm").c_str(), 0));
+
+    EXPECT_EQ(writer->RenameOver(folder / "Velmor.prm"), ReplaceResult::Replaced);
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "first second");
+    EXPECT_FALSE(FileExists(folder / "NewVelmor.prm"));
+    writer.reset();
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "first second");
 }
 
-TEST_F(InstallationFilesTest, FileBeingWrittenIsNotSharedAndDroppedWriterLetsItGo) {
+// A bare target name is the current folder's, wherever the file was written.
+TEST_F(InstallationFilesTest, RenameOverABareNameTargetsTheCurrentFolder) {
+    wchar_t saved[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, saved), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.Wide().c_str()));
+    auto writer = files.Create("NewMailLink.exe");
+    WriteText(*writer, "new");
+    const ReplaceResult result = writer->RenameOver("MailLink.exe");
+    SetCurrentDirectoryW(saved);
+    EXPECT_EQ(result, ReplaceResult::Replaced);
+    EXPECT_EQ(ReadFileText(folder / "MailLink.exe"), "new");
+}
+
+TEST_F(InstallationFilesTest, RenameOverAHeldTargetIsInUseAndTheWriterKeepsItsFile) {
+    WriteFileText(folder / "Velmor.prm", "old");
+    auto writer = files.Create(folder / "NewVelmor.prm");
+    WriteText(*writer, "new");
+    writer->Flush();
+    {
+        FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"", L"60000 \"" + Widen(folder / "Velmor.prm") + L"\"");
+        EXPECT_EQ(writer->RenameOver(folder / "Velmor.prm"), ReplaceResult::TargetInUse);
+        holder.End();
+    }
+    EXPECT_THROW(files.Delete(folder / "NewVelmor.prm"), Win32Error); // still held
+    EXPECT_EQ(writer->RenameOver(folder / "Velmor.prm"), ReplaceResult::Replaced);
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "new");
+}
+
+TEST_F(InstallationFilesTest, RenameOverAFolderOrAReadOnlyFileFailsAtOnce) {
+    ASSERT_TRUE(CreateDirectoryW(Widen(folder / "Velmor.prm").c_str(), nullptr));
+    WriteFileText(folder / "socle.mdb", "old");
+    ASSERT_TRUE(SetFileAttributesW(Widen(folder / "socle.mdb").c_str(), FILE_ATTRIBUTE_READONLY));
+    for (const char* target : {"Velmor.prm", "socle.mdb"}) {
+        auto writer = files.Create(folder / (std::string("New") + target));
+        WriteText(*writer, "new");
+        EXPECT_THROW(writer->RenameOver(folder / target), Win32Error) << target;
+    }
+    SetFileAttributesW(Widen(folder / "socle.mdb").c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadFileText(folder / "socle.mdb"), "old");
+}
+
+TEST_F(InstallationFilesTest, DroppedWriterLetsTheFileGo) {
     auto writer = files.Create(folder / "NewVelmor.prm");
     WriteText(*writer, "partial");
-    EXPECT_THROW(files.Delete(folder / "NewVelmor.prm"), Win32Error);
     writer.reset();
     files.Delete(folder / "NewVelmor.prm");
     EXPECT_FALSE(FileExists(folder / "NewVelmor.prm"));
@@ -64,6 +125,11 @@ TEST_F(InstallationFilesTest, LengthBeyondFourGibibytes) {
         ASSERT_TRUE(SetEndOfFile(file.Get()));
     }
     EXPECT_EQ(files.Length(path), 5LL * 1024 * 1024 * 1024 + 3);
+}
+
+TEST_F(InstallationFilesTest, FreeBytesOfTheFolderDisk) {
+    EXPECT_GT(files.FreeBytes(folder.Path()), 0u);
+    EXPECT_THROW(files.FreeBytes(folder / "absent\\deeper"), Win32Error);
 }
 
 TEST_F(InstallationFilesTest, MissingFileHasNoLengthAndCannotBeDeleted) {

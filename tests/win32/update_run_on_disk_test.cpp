@@ -57,6 +57,8 @@ public:
             return DownloadResult::Refused;
         const bool cut = cutShort[url];
         const std::size_t size = cut ? body->second.size() / 2 : body->second.size();
+        if (sink.Expect(body->second.size()).decision != BodyPlan::Decision::Read)
+            return DownloadResult::Declined;
         sink.Write(reinterpret_cast<const std::byte*>(body->second.data()), size);
         sink.BetweenChunks();
         return cut ? DownloadResult::Failed : DownloadResult::Complete;
