@@ -73,6 +73,10 @@ public:
     // the rename itself to the disk.
     ReplaceResult RenameOver(const std::string& target) override {
         const std::wstring path = FullPath(target);
+        // Windows refuses to replace a read-only file by a rename; Wine does not, so it is refused here.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            throw Win32Error("SetFileInformationByHandle", ERROR_ACCESS_DENIED);
         const DWORD nameBytes = static_cast<DWORD>(path.size() * sizeof(wchar_t));
         std::vector<std::byte> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
         auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());

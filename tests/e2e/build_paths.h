@@ -15,8 +15,9 @@ std::filesystem::path WindowsBuildFolder();
 std::filesystem::path UpdaterExecutable();
 // The same program built with the public half of the test release key: it installs signed releases only.
 std::filesystem::path SignedUpdaterExecutable();
-// The program with the elevation test seam: LUMORADEX_TEST_READ_ONLY in its environment makes every
-// folder read as not writable, LUMORADEX_TEST_DECLINE_ELEVATION makes the elevation prompt refused.
+// The program with the elevation test seam, built with the test release key: LUMORADEX_TEST_READ_ONLY
+// in its environment makes every folder read as not writable, LUMORADEX_TEST_DECLINE_ELEVATION makes
+// the elevation prompt refused.
 std::filesystem::path SeamUpdaterExecutable();
 // A fixture program or file, relative to the Windows tree's fixtures folder: "inspector/inspector.exe".
 std::filesystem::path FixturePath(std::string_view relative);

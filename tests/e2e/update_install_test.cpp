@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -77,11 +79,15 @@ protected:
         return WaitForResult(timeout);
     }
 
-    // The window once it shows the run's result message, or as it was after the time-out.
-    std::optional<WindowReport> WaitForResult(std::chrono::milliseconds timeout) {
+    // The window once it shows the run's result message, or as it was after the time-out. Meanwhile
+    // the largest temporary file seen in the folder, if one is watched.
+    std::optional<WindowReport> WaitForResult(std::chrono::milliseconds timeout,
+                                              std::optional<std::string_view> watchedFolder = std::nullopt) {
         std::optional<WindowReport> result;
         WaitUntil(
             [&] {
+                if (watchedFolder)
+                    WatchTemporaries(*watchedFolder);
                 result = scenario.Inspect();
                 const UpdaterItems now = result ? UpdaterItems::Of(*result) : UpdaterItems{};
                 return now.message != nullptr && now.message->text.starts_with("T\xC3\xA9l\xC3\xA9"
@@ -89,6 +95,15 @@ protected:
             },
             timeout);
         return result;
+    }
+
+    void WatchTemporaries(std::string_view folder) {
+        for (const std::string& entry : scenario.FolderEntries(folder)) {
+            std::error_code unreadable;
+            const std::uintmax_t size = std::filesystem::file_size(scenario.Linux(Join(folder, entry)), unreadable);
+            if (entry.starts_with("New") && !unreadable)
+                largestTemporary = std::max(largestTemporary, size);
+        }
     }
 
     std::string MessageOf(const std::optional<WindowReport>& report) {
@@ -112,7 +127,12 @@ protected:
     }
 
     Scenario scenario;
+    std::uintmax_t largestTemporary = 0;
 };
+
+constexpr std::size_t kEndless = std::size_t{768} << 20; // far more than any run reads
+constexpr std::size_t kTerabyte = std::size_t{1} << 40;
+constexpr std::uintmax_t kFewMebibytes = 4 << 20;
 
 // --- interactive runs --------------------------------------------------------------------------
 
@@ -285,6 +305,26 @@ TEST_F(UpdateInstall, BrokenTransfersLeaveTheOldFilesWholeAndReportFailure) {
     ExpectNewRelease(kInstallFolder, {"XVelmor.mdb", "socle.mdb", "MailLink.exe", "VelmorE.prm"});
 }
 
+// Bodies that could fill the disk are never read: one without a stated length, one announcing a
+// terabyte where no old copy bounds it (more than the disk holds). One announcing a terabyte beside a
+// 1000-byte copy is left out by the size tests, unread, as it would be once downloaded.
+TEST_F(UpdateInstall, BodiesThatCouldFillTheDiskAreNotRead) {
+    InstallOldRelease(kInstallFolder);
+    scenario.Remove(Join(kInstallFolder, "socle.mdb"));
+    PublishNewRelease();
+    scenario.Server().Set("/majv4/XVelmor.mdb", Chunked(Reply::Padded(NewBytes("XVelmor.mdb"), kEndless)));
+    scenario.Server().Set("/majv4/socle.mdb", Reply::Padded(NewBytes("socle.mdb"), kTerabyte));
+    scenario.Server().Set("/majv4/MailLink.exe", Reply::Padded(NewBytes("MailLink.exe"), kTerabyte));
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    ASSERT_EQ(MessageOf(WaitForResult(60s, kInstallFolder)), kUpdateFailed);
+    EXPECT_LT(largestTemporary, kFewMebibytes);
+    EXPECT_FALSE(scenario.Exists(Join(kInstallFolder, "socle.mdb")));
+    scenario.WriteFile(Join(kInstallFolder, "socle.mdb"), OldBytes("socle.mdb")); // as the others: untouched
+    ExpectNewRelease(kInstallFolder, {"XVelmor.mdb", "socle.mdb", "MailLink.exe"});
+}
+
 // The one slow test: the updater's request time-out is 60 seconds.
 TEST_F(UpdateInstall, StalledServerFailsThatFileAfterTheTimeOutAndTheRunGoesOn) {
     InstallOldRelease(kInstallFolder);
@@ -424,6 +464,40 @@ TEST_F(SignedUpdateInstall, FileChangedAfterSigningIsRefusedAndTheOthersInstall)
     ExpectFiles(release_);
 }
 
+// Announced or not, a body is the listed size or nothing: a terabyte announced fails before any byte,
+// an endless stream at its first byte past the list's size.
+TEST_F(SignedUpdateInstall, BodiesNotOfTheListedSizeFailWithoutFillingTheDisk) {
+    InstallOldRelease(kInstallFolder);
+    PublishSignedRelease();
+    scenario.Server().Set("/majv4/XVelmor.mdb", Chunked(Reply::Padded(release_["XVelmor.mdb"], kEndless)));
+    scenario.Server().Set("/majv4/socle.mdb", Reply::Padded(release_["socle.mdb"], kTerabyte));
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    ASSERT_EQ(MessageOf(WaitForResult(60s, kInstallFolder)), kUpdateFailed);
+    EXPECT_LT(largestTemporary, kFewMebibytes);
+    release_["XVelmor.mdb"] = OldBytes("XVelmor.mdb");
+    release_["socle.mdb"] = OldBytes("socle.mdb");
+    ExpectFiles(release_);
+}
+
+// The release is judged against the executable it would replace, not against an older copy that the
+// version search finds first, beside the updater: a genuinely signed older release is refused.
+TEST_F(SignedUpdateInstall, AnOlderReleaseIsRefusedWhateverCopyLiesBesideTheUpdater) {
+    InstallOldRelease(kInstallFolder);
+    scenario.PlaceVelmor("4.9.0.3", kInstallFolder);
+    scenario.PlaceVelmor("4.2.0.0", kUpdaterFolder);
+    PublishSignedRelease();
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed); // the window read 4.2.0
+    std::map<std::string, std::string> installed = OldRelease();
+    installed["Velmor.exe"] = Scenario::VelmorBytes("4.9.0.3");
+    ExpectFiles(installed);
+    for (const auto& [name, bytes] : release_)
+        EXPECT_EQ(scenario.Server().RequestCount("/majv4/" + name), 0) << name;
+}
+
 enum class Spoilt { NoSignature, OtherKey, ListChanged, OlderVersion };
 
 class UnprovenSignedRelease : public SignedUpdateInstall, public ::testing::WithParamInterface<Spoilt> {};
@@ -467,12 +541,12 @@ INSTANTIATE_TEST_SUITE_P(Release, UnprovenSignedRelease,
                                            Spoilt::OlderVersion),
                          SpoiltName);
 
-// --- a folder the updater may not write: one elevated instance installs --------------------------
+// --- an installation the updater may not write: one elevated instance installs -------------------
 
-// The program with the elevation test seam: every folder reads as not writable to the instance the
-// user clicked, which then hands the installation to a second instance ("runas" starts it as it
-// is under Wine).
-class ElevatedUpdateInstall : public UpdateInstall {
+// The program with the elevation test seam and the test release key: every folder reads as not
+// writable to the instance the user clicked, which then hands the installation folder to a second
+// instance ("runas" starts it as it is under Wine).
+class ElevatedUpdateInstall : public SignedUpdateInstall {
 protected:
     ElevatedUpdateInstall() {
         scenario.UseUpdater(SeamUpdaterExecutable());
@@ -492,8 +566,8 @@ protected:
 
 TEST_F(ElevatedUpdateInstall, TheSecondInstanceInstallsWhileTheWindowShowsItsProgress) {
     InstallOldRelease(kInstallFolder);
-    PublishNewRelease();
-    scenario.Server().Set("/majv4/socle.mdb", Reply::Ok(NewBytes("socle.mdb")).Delayed(1500ms));
+    PublishSignedRelease();
+    scenario.Server().Set("/majv4/socle.mdb", Reply::Ok(release_["socle.mdb"]).Delayed(1500ms));
     scenario.StartInteractive(kInstallFolder);
 
     ASSERT_TRUE(ClickUpdateOnceOffered());
@@ -501,25 +575,30 @@ TEST_F(ElevatedUpdateInstall, TheSecondInstanceInstallsWhileTheWindowShowsItsPro
         << MessageOf(scenario.Inspect());
     EXPECT_TRUE(HandOffInstanceRunning()); // the download it shows is the second instance's
     EXPECT_TRUE(WaitUntil([&] { return MessageOf(scenario.Inspect()) == kUpdateOk; }, 30s));
-    ExpectNewRelease(kInstallFolder);
+    ExpectFiles(release_);
 }
 
-// The application is started by the instance the user clicked, never by the elevated one.
-TEST_F(ElevatedUpdateInstall, AnAutomaticRunStartsTheApplicationOnceInstalled) {
+// Working elsewhere, the clicked instance installs its own folder itself; the elevated one downloads
+// the release again into the installation folder, copying nothing from the working folder.
+TEST_F(ElevatedUpdateInstall, AnAutomaticRunFromElsewhereStartsTheApplicationOnceBothFoldersAreInstalled) {
+    InstallOldRelease(kWorkFolder);
     InstallOldRelease(kInstallFolder);
-    PublishNewRelease();
-    WineProgram& updater = scenario.StartAutomatic(kInstallFolder);
+    PublishSignedRelease();
+    WineProgram& updater = scenario.StartAutomatic(kWorkFolder);
 
     ASSERT_TRUE(ClickUpdateOnceOffered());
     ASSERT_TRUE(updater.WaitForExit(60s)) << "the updater did not end";
-    ExpectNewRelease(kInstallFolder);
-    ASSERT_TRUE(WaitUntil([&] { return RecordsOfKind(scenario.VelmorLog(kInstallFolder), "start").size() == 1; }, 20s));
+    ExpectFiles(release_);
+    ExpectNewRelease(kWorkFolder);
+    for (const auto& [name, bytes] : release_)
+        EXPECT_EQ(scenario.Server().RequestCount("/majv4/" + name), 2) << name;
+    ASSERT_TRUE(WaitUntil([&] { return RecordsOfKind(scenario.VelmorLog(kWorkFolder), "start").size() == 1; }, 20s));
 }
 
 TEST_F(ElevatedUpdateInstall, ADeclinedElevationChangesNothingAndTheWindowStaysUsable) {
     scenario.SetProgramVariable("LUMORADEX_TEST_DECLINE_ELEVATION=1");
     InstallOldRelease(kInstallFolder);
-    PublishNewRelease();
+    PublishSignedRelease();
     WineProgram& updater = scenario.StartInteractive(kInstallFolder);
 
     const std::optional<WindowReport> result = ClickUpdateAndWaitForResult();
@@ -529,19 +608,34 @@ TEST_F(ElevatedUpdateInstall, ADeclinedElevationChangesNothingAndTheWindowStaysU
     EXPECT_EQ(items.action->text, "Terminer");
     for (const std::string& name : kDataFiles)
         EXPECT_EQ(scenario.Server().RequestCount("/majv4/" + name), 0) << name;
-    EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.0"));
+    ExpectFiles(OldRelease());
     EXPECT_TRUE(updater.Running());
 }
 
-// Started by hand with a hand-off it cannot act on, the program shows nothing and touches nothing.
-TEST_F(ElevatedUpdateInstall, AMalformedHandOffIsRefused) {
+// Started by hand with a hand-off, the program shows nothing: a malformed one (a folder of the
+// user's choice) touches nothing; a well-formed one installs in the installation folder only, and
+// only what the signed list proves, wherever it is started.
+TEST_F(ElevatedUpdateInstall, AForgedHandOffChoosesNothing) {
     InstallOldRelease(kInstallFolder);
-    PublishNewRelease();
-    WineProgram& forged =
-        scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1", "C:\\Windows"}, kInstallFolder);
-    EXPECT_EQ(forged.WaitForExit(20s), 2);
+    InstallOldRelease(kWorkFolder);
+    PublishSignedRelease();
+    WineProgram& folderNamed =
+        scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1", "C:\\e2e\\work"}, kWorkFolder);
+    EXPECT_EQ(folderNamed.WaitForExit(20s), 2);
     EXPECT_EQ(scenario.Server().Requests().size(), 0u);
+
+    std::string tampered = release_["Velmor.prm"];
+    tampered[0] ^= 1;
+    scenario.Server().Set("/majv4/Velmor.prm", Reply::Ok(tampered));
+    WineProgram& windowOnly = scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1"}, kWorkFolder);
+    EXPECT_EQ(windowOnly.WaitForExit(30s), 1); // one file failed
     EXPECT_FALSE(scenario.Inspect());
+    release_["Velmor.prm"] = OldBytes("Velmor.prm");
+    ExpectFiles(release_);
+    for (const std::string& name : kDataFiles) // untouched
+        EXPECT_EQ(scenario.ReadFile(Join(kWorkFolder, name)), OldBytes(name)) << name;
+    EXPECT_EQ(scenario.ReadFile(Join(kWorkFolder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.0"));
+    ExpectNoTemporaryFile(kWorkFolder);
 }
 
 // --- HTTPS: the program built for https://localhost, against the TLS loopback server -------------
