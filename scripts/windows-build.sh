@@ -2,9 +2,14 @@
 # Which Windows build this machine runs under Wine: prints "win32" or "win64" on standard output and
 # one line saying why on standard error. Every script and the native tree decide through it.
 #   LUMORADEX_WINDOWS_BUILD=win32|win64   forces the choice (to try either path on any machine)
-#   windows-build.sh --kernel             the kernel's answer alone, whatever the variable says
+#   windows-build.sh --kernel             the kernel's answer alone, whatever the variable says or
+#                                         Wine has installed (what install-deps.sh installs for)
 # Wine's 32-bit loader is an i386 Linux program, and some kernels refuse every one of those (IA-32
-# emulation off): there only Wine's 64-bit side runs, so the tests run the x86-64 build.
+# emulation off): there only Wine's 64-bit side runs, so the tests run the x86-64 build. The same
+# goes where the kernel would run it but Wine's 32-bit side is not installed or cannot start (its
+# packages could not be had from the mirror, say).
+# For the tests of this script: LUMORADEX_KERNEL_ANSWER=win32|win64 stands for the kernel's answer,
+# LUMORADEX_WINE32_LOADER for the path of Wine's 32-bit loader.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +38,13 @@ kernel_runs_i386() {
 }
 
 kernel_choice() {
+    case ${LUMORADEX_KERNEL_ANSWER:-} in
+    win32 | win64)
+        echo "$LUMORADEX_KERNEL_ANSWER"
+        echo "Windows build $LUMORADEX_KERNEL_ANSWER: the kernel's answer as given by LUMORADEX_KERNEL_ANSWER" >&2
+        return
+        ;;
+    esac
     if kernel_runs_i386; then
         echo win32
         echo "Windows build win32: this kernel runs 32-bit programs, so Wine's 32-bit side runs" >&2
@@ -41,6 +53,27 @@ kernel_choice() {
         echo "Windows build win64: this kernel does not run 32-bit programs ($probe_error)," \
              "so only Wine's 64-bit side runs; LUMORADEX_WINDOWS_BUILD=win32 forces the other" >&2
     fi
+}
+
+# The loader itself answers, before any prefix exists.
+wine32_loader=${LUMORADEX_WINE32_LOADER:-/usr/lib/wine/wine}
+wine32_starts() { [ -x "$wine32_loader" ] && "$wine32_loader" --version >/dev/null 2>&1 </dev/null; }
+
+machine_choice() {
+    local kernel reason
+    reason=$(mktemp)
+    kernel=$(kernel_choice 2>"$reason")
+    if [ "$kernel" = win32 ] && ! wine32_starts; then
+        rm -f "$reason"
+        echo win64
+        echo "Windows build win64: this kernel runs 32-bit programs, but Wine's 32-bit loader" \
+             "($wine32_loader) is missing or cannot start, so Wine's 64-bit side runs; for the win32 build," \
+             "install wine32:i386 (scripts/install-deps.sh again, once the package mirror serves it)" >&2
+        return
+    fi
+    cat "$reason" >&2
+    rm -f "$reason"
+    echo "$kernel"
 }
 
 if [ "${1:-}" = --kernel ]; then
@@ -52,7 +85,7 @@ win32 | win64)
     echo "$LUMORADEX_WINDOWS_BUILD"
     echo "Windows build $LUMORADEX_WINDOWS_BUILD: forced by LUMORADEX_WINDOWS_BUILD" >&2
     ;;
-'') kernel_choice ;;
+'') machine_choice ;;
 *)
     echo "LUMORADEX_WINDOWS_BUILD must be win32 or win64, not '$LUMORADEX_WINDOWS_BUILD'" >&2
     exit 2

@@ -33,6 +33,19 @@ done
 LUMORADEX_WINDOWS_BUILD=win16 choice >/dev/null
 expect "an unknown build is refused" 2 $?
 
+# A kernel that runs 32-bit programs, but Wine's 32-bit side missing (its packages not to be had) or
+# unable to start: the win64 build runs, with its reason; a loader that starts gets the win32 build.
+for loader in /nonexistent/wine /bin/false; do
+    export LUMORADEX_KERNEL_ANSWER=win32 LUMORADEX_WINE32_LOADER=$loader
+    expect "with the 32-bit loader $loader the win64 build runs" win64 "$(choice)"
+    expect "and the reason names the loader and how to get it" 1 "$(reason | grep -c "loader ($loader) is missing or cannot start.*wine32:i386")"
+    expect "in one line" 1 "$(reason | wc -l)"
+    expect "the override still wins" win32 "$(LUMORADEX_WINDOWS_BUILD=win32 choice)"
+    expect "the kernel's answer is still the kernel's" win32 "$(choice --kernel)"
+done
+expect "a 32-bit loader that starts runs the win32 build" win32 "$(LUMORADEX_WINE32_LOADER=/bin/true choice)"
+unset LUMORADEX_KERNEL_ANSWER LUMORADEX_WINE32_LOADER
+
 # Wine's 32-bit side on such a kernel: one line that says what failed and what to use instead.
 state=$(mktemp -d)
 words=$("$without_ia32" tests/wine/session.sh start "$state" win32 2>&1)
