@@ -49,8 +49,12 @@ protected:
         urls.insert(urls.begin(), {"fetch", timeout, limit});
         return Probe(urls, "fetch");
     }
-    Record Download(const std::string& url, const char* timeout = kRequestTimeout) {
-        std::vector<Record> records = Probe({"download", timeout, url}, "download");
+    // maxBytes: the most the probe's sink takes, as the update run's plan bounds a file.
+    Record Download(const std::string& url, const char* timeout = kRequestTimeout, const char* maxBytes = nullptr) {
+        std::vector<std::string> arguments{"download", timeout, url};
+        if (maxBytes)
+            arguments.emplace_back(maxBytes);
+        std::vector<Record> records = Probe(arguments, "download");
         EXPECT_EQ(records.size(), 1u);
         return records.empty() ? Record{} : records.front();
     }
@@ -190,6 +194,49 @@ TEST_F(Transfer, ADownloadFailsOnlyWhenItStopsMoving) {
     EXPECT_EQ(steady.Get("result"), "complete");
     EXPECT_EQ(steady.Get("fnv"), Fnv(bytes));
     EXPECT_EQ(Download(Url("/majv4/Velmor.prm"), kShortTimeout).Get("result"), "failed");
+}
+
+// As many redirects as a browser follows and no more; one that names nowhere, or another scheme, fails.
+TEST_F(Transfer, RedirectsAreBounded) {
+    for (int hop = 0; hop < 10; ++hop)
+        scenario.Server().Set("/hop" + std::to_string(hop), Reply::Redirect("/hop" + std::to_string(hop + 1)));
+    scenario.Server().Set("/hop10", Reply::Page("Lumoradex V4.2.1"));
+    scenario.Server().Set("/loop", Reply::Redirect("/loop"));
+    scenario.Server().Set("/nowhere", Reply::Status(302, "<html>Moved</html>"));
+    scenario.Server().Set("/elsewhere", Reply::Redirect("ftp://127.0.0.1/version.htm"));
+    const std::vector<Record> fetches =
+        Fetch({Url("/hop0"), Url("/loop"), Url("/nowhere"), Url("/elsewhere")}, kShortTimeout);
+    ASSERT_EQ(fetches.size(), 4u);
+    EXPECT_EQ(fetches[0].Get("body"), "Lumoradex V4.2.1");
+    for (std::size_t refused = 1; refused < 4; ++refused)
+        EXPECT_FALSE(fetches[refused].Flag("ok")) << refused;
+    EXPECT_EQ(scenario.Server().RequestCount("/loop"), 11); // the request and ten redirects
+}
+
+// The announced length is read as a 64-bit number; one that is no number at all fails the transfer;
+// a body goes no further than it announced, nor than the receiver's plan, into the sink.
+TEST_F(Transfer, TheAnnouncedLengthBoundsTheBody) {
+    const std::string bytes = RandomBytes(4000);
+    Reply garbled = Reply::Ok(bytes);
+    garbled.headers.emplace_back("Content-Length", "4O00");
+    scenario.Server().Set("/majv4/Velmor.prm", garbled);
+    scenario.Server().Set("/majv4/XVelmor.mdb", Reply::Padded("", std::size_t{5} << 30));
+    scenario.Server().Set("/majv4/socle.mdb", Reply::Oversized(bytes, 70000));
+    Reply endless = Reply::Padded("", std::size_t{768} << 20);
+    endless.chunked = true;
+    scenario.Server().Set("/majv4/MailLink.exe", endless);
+
+    EXPECT_EQ(Download(Url("/majv4/Velmor.prm")).Get("result"), "failed");
+    const Record huge = Download(Url("/majv4/XVelmor.mdb"), kRequestTimeout, "1000");
+    EXPECT_EQ(huge.Get("announced"), "5368709120");
+    EXPECT_EQ(huge.Get("result"), "failed");
+    EXPECT_EQ(huge.Number("size"), 0);
+    const Record oversized = Download(Url("/majv4/socle.mdb"));
+    EXPECT_EQ(oversized.Get("result"), "failed");
+    EXPECT_LE(oversized.Number("size"), 4000);
+    const Record streamed = Download(Url("/majv4/MailLink.exe"), kRequestTimeout, "100000");
+    EXPECT_EQ(streamed.Get("result"), "failed");
+    EXPECT_LE(streamed.Number("size"), 100000);
 }
 
 TEST_F(Transfer, ARedirectIsFollowed) {

@@ -46,5 +46,38 @@ TEST(DownloadDecision, SizesBeyondFourGibibytesCompareExactly) {
     EXPECT_EQ(JudgeDownload(2 * kGiB, 4 * kGiB), DownloadVerdict::RejectedSizeRatio);
 }
 
+// Before the body: what a length announced (or not) lets the run read.
+TEST(BodyPlan, UnsignedReadsOnlyAnAnnouncedLengthTheSizeTestsAccept) {
+    using Decision = BodyPlan::Decision;
+    constexpr std::uint64_t kHuge = (std::uint64_t{1} << 63) + 5;
+    const struct {
+        std::optional<std::uint64_t> announced;
+        std::int64_t oldSize;
+        std::optional<std::uint64_t> freeBytes;
+        Decision decision;
+    } cases[] = {
+        {std::nullopt, 1000, std::nullopt, Decision::Fail}, {0, 0, std::nullopt, Decision::Decline},
+        {200, 0, std::nullopt, Decision::Decline},          {1500, 1000, std::nullopt, Decision::Decline},
+        {kHuge, 1000, std::nullopt, Decision::Decline},     {1499, 1000, 10, Decision::Read},
+        {1000, 0, 1000, Decision::Read},                    {1000, 0, 999, Decision::Fail},
+        {kHuge, 0, std::nullopt, Decision::Read},
+    };
+    for (const auto& c : cases) {
+        const BodyPlan plan = UnsignedBodyPlan(c.announced, c.oldSize, c.freeBytes);
+        EXPECT_EQ(plan.decision, c.decision) << c.announced.value_or(0) << " " << c.oldSize;
+        if (plan.decision == Decision::Read) {
+            EXPECT_EQ(plan.maxBytes, c.announced);
+        }
+    }
+}
+
+TEST(BodyPlan, SignedReadsExactlyTheListedSize) {
+    const ReleaseFile listed{{}, 5'000'000'000};
+    EXPECT_EQ(SignedBodyPlan(listed, std::nullopt).maxBytes, 5'000'000'000u);
+    EXPECT_EQ(SignedBodyPlan(listed, 5'000'000'000u).decision, BodyPlan::Decision::Read);
+    EXPECT_EQ(SignedBodyPlan(listed, 5'000'000'001u).decision, BodyPlan::Decision::Fail);
+    EXPECT_EQ(SignedBodyPlan(listed, 705'032'704u).decision, BodyPlan::Decision::Fail); // the size modulo 4 GiB
+}
+
 } // namespace
 } // namespace lumoradex

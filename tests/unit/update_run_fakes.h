@@ -261,7 +261,7 @@ struct FakeAnswer {
     DownloadResult result = DownloadResult::Complete;
     std::string body;
     std::size_t chunkSize = 64;
-    std::optional<std::optional<std::uint64_t>> announced; // set: this instead of the body's length
+    std::optional<std::optional<std::uint64_t>> announced = {}; // set: this instead of the body's length
 };
 
 class FakeServer final : public Transfer {

@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <thread>
 
 #include "tests/unit/update_run_fakes.h"
 #include "updater/installation_folder.h"
@@ -172,6 +175,35 @@ TEST_F(UpdateRunTest, RepaintsBetweenChunksAndWhileTheTransferIsBusy) {
     // 1000 bytes in chunks of 64: 16 chunks per file, then three polls per file.
     EXPECT_GE(window.repaints.load(), 7 * (16 + 3));
     EXPECT_EQ(process.sleptMilliseconds.load(), 7 * 3 * 100);
+}
+
+// A busy flag that never falls is waited for no longer than the request time-out, 60 s a file.
+TEST_F(UpdateRunTest, ABusyFlagThatNeverFallsHoldsEachFileSixtySeconds) {
+    server.busyPolls = 100000;
+    RunUpdate();
+    EXPECT_EQ(process.sleptMilliseconds.load(), 7 * 60000);
+    EXPECT_EQ(window.message, kOk);
+}
+
+// Without a thread for the disk's work, each file's flush and replacement are done here, in order.
+TEST_F(UpdateRunTest, WithoutADiskThreadTheFilesAreSettledInTurn) {
+    pthread_attr_t noThread;
+    pthread_attr_init(&noThread);
+    pthread_attr_setstacksize(&noThread, std::size_t{1} << 46); // no thread gets such a stack
+    pthread_attr_t saved;
+    pthread_getattr_default_np(&saved);
+    pthread_setattr_default_np(&noThread);
+    std::thread::id settledOn;
+    disk.beforeCommit["NewVelmor.exe"] = [&] { settledOn = std::this_thread::get_id(); };
+    RunUpdate();
+    pthread_setattr_default_np(&saved);
+    pthread_attr_destroy(&noThread);
+    pthread_attr_destroy(&saved);
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_TRUE(IsNew(std::string(name))) << name;
+    EXPECT_EQ(settledOn, std::this_thread::get_id());
+    EXPECT_THAT(disk.renamedBeforeFlush, ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
 }
 
 TEST_F(UpdateRunTest, IdleTransferCostsNoWait) {
@@ -355,6 +387,15 @@ TEST_F(FailedFileTest, AnnouncedLengthBeyondTheFreeSpaceFailsWhenNothingIsReplac
     disk.freeBytes.reset();
     RunUpdate();
     EXPECT_TRUE(IsNew("socle.mdb"));
+}
+
+// The old copy's length is what the size tests judge by: unread, nothing is installed.
+TEST_F(FailedFileTest, OldCopyWhoseLengthCannotBeRead) {
+    disk.failLength.insert("socle.mdb");
+    RunUpdate();
+    EXPECT_TRUE(IsOld("socle.mdb"));
+    EXPECT_FALSE(disk.files.contains("Newsocle.mdb"));
+    ExpectOnlyThatFileFailed("socle.mdb");
 }
 
 TEST_F(FailedFileTest, TemporaryFileThatCannotBeCreated) {
