@@ -614,7 +614,7 @@ TEST_F(ElevatedUpdateInstall, ADeclinedElevationChangesNothingAndTheWindowStaysU
 
 // Started by hand with a hand-off, the program shows nothing: a malformed one (a folder of the
 // user's choice) touches nothing; a well-formed one installs in the installation folder only, and
-// only what the signed list proves, wherever it is started.
+// only what the signed list proves (no tampered file, no older release), wherever it is started.
 TEST_F(ElevatedUpdateInstall, AForgedHandOffChoosesNothing) {
     InstallOldRelease(kInstallFolder);
     InstallOldRelease(kWorkFolder);
@@ -632,6 +632,14 @@ TEST_F(ElevatedUpdateInstall, AForgedHandOffChoosesNothing) {
     EXPECT_FALSE(scenario.Inspect());
     release_["Velmor.prm"] = OldBytes("Velmor.prm");
     ExpectFiles(release_);
+
+    // An older release, genuinely signed, changes nothing either.
+    std::map<std::string, std::string> installed = release_;
+    PublishSignedRelease(false, "4.1.9");
+    WineProgram& older = scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1"}, kWorkFolder);
+    EXPECT_EQ(older.WaitForExit(30s), 1);
+    ExpectFiles(installed);
+
     for (const std::string& name : kDataFiles) // untouched
         EXPECT_EQ(scenario.ReadFile(Join(kWorkFolder, name)), OldBytes(name)) << name;
     EXPECT_EQ(scenario.ReadFile(Join(kWorkFolder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.0"));
