@@ -171,6 +171,23 @@ ReplaceResult Win32InstallationFiles::ReplaceWith(const std::string& target, con
     throw Win32Error("MoveFileExW", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
 }
 
+// A hard link: nothing is copied, and the old content stays whole however the name is replaced. A
+// volume without hard links (FAT) gets a flushed copy instead.
+bool Win32InstallationFiles::KeepAside(const std::string& path, const std::string& aside) {
+    const std::wstring existing = Widen(path);
+    const std::wstring second = Widen(aside);
+    if (CreateHardLinkW(second.c_str(), existing.c_str(), nullptr))
+        return true;
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+        return false;
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS || code == ERROR_ACCESS_DENIED ||
+        code == ERROR_SHARING_VIOLATION)
+        throw Win32Error("CreateHardLinkW", code);
+    Copy(path, aside);
+    return true;
+}
+
 std::uint64_t Win32InstallationFiles::FreeBytes(const std::string& folder) const {
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExW(Widen(folder).c_str(), &available, nullptr, nullptr))

@@ -14,6 +14,7 @@ public:
     std::unique_ptr<FileWriter> Create(const std::string& path) override;
     void Copy(const std::string& source, const std::string& destination) override;
     ReplaceResult ReplaceWith(const std::string& target, const std::string& source) override;
+    bool KeepAside(const std::string& path, const std::string& aside) override;
     std::uint64_t FreeBytes(const std::string& folder) const override;
     bool SameFolder(const std::string& first, const std::string& second) const override;
 };

@@ -40,6 +40,9 @@ public:
     virtual void Copy(const std::string& source, const std::string& destination) = 0;
     // Renames source over target atomically (target need not exist); throws unless the target is in use.
     virtual ReplaceResult ReplaceWith(const std::string& target, const std::string& source) = 0;
+    // Gives the file a second name, aside, so that its content outlives its replacement; false when
+    // there is no such file. Fails if aside is taken.
+    virtual bool KeepAside(const std::string& path, const std::string& aside) = 0;
     // The bytes this process may still write on the disk that holds the folder.
     virtual std::uint64_t FreeBytes(const std::string& folder) const = 0;
     // Whether two paths name the same folder, whatever their spelling (case, short names, separator).

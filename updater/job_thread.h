@@ -37,11 +37,11 @@ public:
         changed_.notify_all();
     }
 
-    // The job's result once it has ended within the time-out; nothing before.
+    // The job's result once it has ended within the time-out, handed over; nothing before.
     std::optional<Result> WaitFor(std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, timeout, [&] { return result_.has_value(); });
-        return result_;
+        return std::exchange(result_, std::nullopt);
     }
 
 private:

@@ -1,8 +1,8 @@
 #pragma once
 // The update run, the Click handler of MiseAJour: closes the application, installs the seven files
-// of the update file list one by one (each file's disk work beside the next one's transfer), with
-// an elevated instance for an installation folder this process may not write, re-checks the
-// versions and reports.
+// of the update file list, the whole release or none (every file staged beside the installed one,
+// then all of them committed), with an elevated instance for an installation folder this process
+// may not write, re-checks the versions and reports.
 // Built with the maker's public key, it installs only what the release's signed list proves.
 // Platform-free: it reaches the window, the files, the network and the process through interfaces.
 
@@ -11,13 +11,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "updater/elevation.h"
 #include "updater/environment.h"
 #include "updater/installation_files.h"
-#include "updater/job_thread.h"
 #include "updater/main_window_items.h"
 #include "updater/process_services.h"
+#include "updater/release_commit.h"
 #include "updater/release_list.h"
 #include "updater/release_verifier.h"
 #include "updater/transfer.h"
@@ -50,43 +51,29 @@ public:
 
     // The whole run; in automatic mode it ends the program.
     void Run();
-    // Every file of the update in the working folder, with the installation folder's copies when
-    // mirror is set and they apply; false when any failed. With mirror off, the part an elevated
-    // instance does in the installation folder.
+    // The whole release or none in the working folder, with the installation folder's copies when
+    // mirror is set and they apply: every file staged first, then committed. False when anything
+    // failed; then no installed file has changed. With mirror off, the part an elevated instance does
+    // in the installation folder.
     bool InstallFiles(bool mirror = true);
-    // One file from download to clean-up; a failure ends this file only.
+    // One file from download to replacement; a failure changes nothing.
     FileOutcome MettreAJourFichier(const std::string& name);
 
 private:
-    struct Received;
     struct Division;
-    using Settling = JobThread<FileOutcome>;
 
     Division DivideTheWork();
+    std::optional<std::vector<StagedFile>> StageRelease(bool mirror);
+    void ClearInterruptedCommits(bool mirror);
     bool InstallElevated();
     bool LoadSignedRelease();
     std::optional<ReleaseList> FetchProvenRelease();
-    // A file's transfer, on this thread; then its disk work, on a thread of its own.
-    std::optional<Received> FetchFile(const std::string& name);
-    FileOutcome SettleFile(Received received);
-    std::unique_ptr<Settling> StartDiskThread();
-    std::optional<FileOutcome> HandToDisk(Settling* disk, Received received);
-    FileOutcome SettleHere(Received received);
-    FileOutcome AwaitSettled(Settling& disk);
-    BodyPlan PlanBody(const std::string& name, std::optional<std::uint64_t> announced);
-    void RequireSignedContent(Received& received);
-    std::optional<Received> DownloadToFile(const std::string& name, const std::string& temporary);
-    void WaitWhileTransferBusy();
-    void Discard(const std::string& path);
-    template <class Replace> void RetryWhileInUse(const std::string& target, Replace replace);
-    bool MirrorWanted();
-    void Mirror(const std::string& name);
+    ReleaseCommit Commit();
     void ReportResult(bool anyFileFailed);
     void Mark(TracePoint point, std::string_view file = {});
 
     UpdateServices services_;
     std::function<void()> recheck_;
-    bool mirror_ = true;                        // this run gives the installation folder its copies
     std::optional<ReleaseList> signedRelease_; // the proven list of this run, in signed mode
 };
 

@@ -121,9 +121,17 @@ protected:
         EXPECT_EQ(scenario.ReadFile(Join(folder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.1"));
         ExpectNoTemporaryFile(folder);
     }
+    // The whole old release, as InstallOldRelease left it, and nothing of a run.
+    void ExpectOldRelease(std::string_view folder) {
+        for (const std::string& name : kDataFiles)
+            EXPECT_EQ(scenario.ReadFile(Join(folder, name)), OldBytes(name)) << Join(folder, name);
+        EXPECT_EQ(scenario.ReadFile(Join(folder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.0"));
+        ExpectNoTemporaryFile(folder);
+    }
+    // Neither the new files staged for the commit nor the old ones kept aside during it.
     void ExpectNoTemporaryFile(std::string_view folder) {
         for (const std::string& entry : scenario.FolderEntries(folder))
-            EXPECT_FALSE(entry.starts_with("New")) << "left in " << folder << ": " << entry;
+            EXPECT_FALSE(entry.starts_with("New") || entry.starts_with("Old")) << "left in " << folder << ": " << entry;
     }
 
     Scenario scenario;
@@ -300,9 +308,9 @@ TEST_F(UpdateInstall, BrokenTransfersLeaveTheOldFilesWholeAndReportFailure) {
     scenario.Server().Set("/majv4/VelmorE.prm", Chunked(Reply::Ok(NewBytes("VelmorE.prm"))));
     scenario.StartInteractive(kInstallFolder);
 
-    // The versions agree afterwards, yet four files did not arrive whole, or not provably so.
+    // Four files did not arrive whole, or not provably so: nothing of the release is installed.
     ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed);
-    ExpectNewRelease(kInstallFolder, {"XVelmor.mdb", "socle.mdb", "MailLink.exe", "VelmorE.prm"});
+    ExpectOldRelease(kInstallFolder);
 }
 
 // Bodies that could fill the disk are never read: one without a stated length, one announcing a
@@ -322,7 +330,7 @@ TEST_F(UpdateInstall, BodiesThatCouldFillTheDiskAreNotRead) {
     EXPECT_LT(largestTemporary, kFewMebibytes);
     EXPECT_FALSE(scenario.Exists(Join(kInstallFolder, "socle.mdb")));
     scenario.WriteFile(Join(kInstallFolder, "socle.mdb"), OldBytes("socle.mdb")); // as the others: untouched
-    ExpectNewRelease(kInstallFolder, {"XVelmor.mdb", "socle.mdb", "MailLink.exe"});
+    ExpectOldRelease(kInstallFolder);
 }
 
 // The one slow test: the updater's request time-out is 60 seconds.
@@ -333,7 +341,7 @@ TEST_F(UpdateInstall, StalledServerFailsThatFileAfterTheTimeOutAndTheRunGoesOn) 
     scenario.StartInteractive(kInstallFolder);
 
     ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult(150s)), kUpdateFailed);
-    ExpectNewRelease(kInstallFolder, {"VelmorA.prm"});
+    ExpectOldRelease(kInstallFolder);
 }
 
 // The slow test of the time limits, for an update and a check at once: a server that drips, one
@@ -360,7 +368,7 @@ TEST_F(UpdateInstall, ADrippingServerHoldsNeitherTheRunNorACheckPastTheLimit) {
     // The updating window, top-most since its offer, comes first among the two of the same title.
     const std::optional<WindowReport> result = WaitForResult(TimeUntil(clicked + 90s));
     ASSERT_EQ(MessageOf(result), kUpdateFailed);
-    ExpectNewRelease(kInstallFolder, {"Velmor.prm"});
+    ExpectOldRelease(kInstallFolder);
     EXPECT_EQ(scenario.Server().RequestCount("/majv4/Velmor.prm"), 1);
 
     updating.Kill();
@@ -374,25 +382,42 @@ TEST_F(UpdateInstall, ADrippingServerHoldsNeitherTheRunNorACheckPastTheLimit) {
         << MessageOf(check);
 }
 
-TEST_F(UpdateInstall, FileLockedByAnotherProgramIsLeftWholeWithItsDownloadKept) {
+// Working elsewhere, another program (not the application) holds a file of the installation for the
+// whole run: the replacement is tried again for 30 seconds, then every file already replaced, in
+// both folders, is put back, and the update is offered again.
+TEST_F(UpdateInstall, AFileHeldInTheInstallationLeavesBothFoldersWhollyOld) {
+    InstallOldRelease(kWorkFolder);
     InstallOldRelease(kInstallFolder);
     PublishNewRelease();
-    // Another program, not the application, holds a data file for the whole run.
     const std::string locker = scenario.PlaceVelmor("4.2.0.0", "C:\\e2e\\locker");
     scenario.Start(locker, {"--title=Locker", "--lock=" + Join(kInstallFolder, "XVelmor.mdb")}, "C:\\e2e\\locker");
     ASSERT_TRUE(WaitUntil([&] { return !RecordsOfKind(scenario.VelmorLog("C:\\e2e\\locker"), "lock").empty(); }, 10s));
     ASSERT_TRUE(RecordsOfKind(scenario.VelmorLog("C:\\e2e\\locker"), "lock")[0].Flag("ok"));
-    scenario.StartInteractive(kInstallFolder);
+    scenario.StartInteractive(kWorkFolder);
 
-    // The replacement is tried again for 30 seconds before the file counts as failed.
-    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult(120s)), kUpdateFailed);
-    for (const std::string& name : kDataFiles) {
-        EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, name)),
-                  name == "XVelmor.mdb" ? OldBytes(name) : NewBytes(name))
-            << name;
-    }
-    EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, "NewXVelmor.mdb")), NewBytes("XVelmor.mdb")); // for the next run
-    EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.1"));
+    const std::optional<WindowReport> result = ClickUpdateAndWaitForResult(120s);
+    ASSERT_EQ(MessageOf(result), kUpdateFailed);
+    EXPECT_TRUE(UpdaterItems::Of(*result).miseAJour->visible);
+    ExpectOldRelease(kWorkFolder);
+    ExpectOldRelease(kInstallFolder);
+}
+
+// A file cut short installs nothing; the next automatic start offers the update again, and a whole
+// server then installs it all.
+TEST_F(UpdateInstall, AFailedUpdateIsOfferedAgainAtTheNextStart) {
+    InstallOldRelease(kInstallFolder);
+    PublishNewRelease();
+    scenario.Server().Set("/majv4/socle.mdb", Reply::CutShort(NewBytes("socle.mdb"), 600));
+    WineProgram& first = scenario.StartAutomatic(kInstallFolder);
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    ASSERT_TRUE(first.WaitForExit(60s));
+    ExpectOldRelease(kInstallFolder);
+
+    PublishNewRelease(); // whole again; the application the first run started closes when asked
+    WineProgram& second = scenario.StartAutomatic(kInstallFolder);
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    ASSERT_TRUE(second.WaitForExit(60s));
+    ExpectNewRelease(kInstallFolder);
 }
 
 // --- signed releases: the program built with the test release key ------------------------------
@@ -451,7 +476,7 @@ TEST_F(SignedUpdateInstall, ProvenReleaseInstallsWhateverTheSizeOrFraming) {
     ExpectFiles(release_);
 }
 
-TEST_F(SignedUpdateInstall, FileChangedAfterSigningIsRefusedAndTheOthersInstall) {
+TEST_F(SignedUpdateInstall, FileChangedAfterSigningInstallsNothing) {
     InstallOldRelease(kInstallFolder);
     PublishSignedRelease();
     std::string changed = release_["socle.mdb"];
@@ -460,8 +485,7 @@ TEST_F(SignedUpdateInstall, FileChangedAfterSigningIsRefusedAndTheOthersInstall)
     scenario.StartInteractive(kInstallFolder);
 
     ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed);
-    release_["socle.mdb"] = OldBytes("socle.mdb");
-    ExpectFiles(release_);
+    ExpectFiles(OldRelease());
 }
 
 // Announced or not, a body is the listed size or nothing: a terabyte announced fails before any byte,
@@ -476,9 +500,7 @@ TEST_F(SignedUpdateInstall, BodiesNotOfTheListedSizeFailWithoutFillingTheDisk) {
     ASSERT_TRUE(ClickUpdateOnceOffered());
     ASSERT_EQ(MessageOf(WaitForResult(60s, kInstallFolder)), kUpdateFailed);
     EXPECT_LT(largestTemporary, kFewMebibytes);
-    release_["XVelmor.mdb"] = OldBytes("XVelmor.mdb");
-    release_["socle.mdb"] = OldBytes("socle.mdb");
-    ExpectFiles(release_);
+    ExpectFiles(OldRelease());
 }
 
 // The release is judged against the executable it would replace, not against an older copy that the
@@ -628,13 +650,12 @@ TEST_F(ElevatedUpdateInstall, AForgedHandOffChoosesNothing) {
     tampered[0] ^= 1;
     scenario.Server().Set("/majv4/Velmor.prm", Reply::Ok(tampered));
     WineProgram& windowOnly = scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1"}, kWorkFolder);
-    EXPECT_EQ(windowOnly.WaitForExit(30s), 1); // one file failed
+    EXPECT_EQ(windowOnly.WaitForExit(30s), 1); // one file failed: nothing is installed
     EXPECT_FALSE(scenario.Inspect());
-    release_["Velmor.prm"] = OldBytes("Velmor.prm");
-    ExpectFiles(release_);
+    ExpectFiles(OldRelease());
 
     // An older release, genuinely signed, changes nothing either.
-    std::map<std::string, std::string> installed = release_;
+    const std::map<std::string, std::string> installed = OldRelease();
     PublishSignedRelease(false, "4.1.9");
     WineProgram& older = scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1"}, kWorkFolder);
     EXPECT_EQ(older.WaitForExit(30s), 1);
@@ -711,7 +732,7 @@ TEST_P(CertificateProblems, FailAFileRedirectedThere) {
     InstallOldRelease(kInstallFolder);
     scenario.StartInteractive(kInstallFolder);
     ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed);
-    ExpectNewRelease(kInstallFolder, {"socle.mdb"});
+    ExpectOldRelease(kInstallFolder);
 }
 
 std::string ProblemName(const ::testing::TestParamInfo<CertificateProblem>& info) { return info.param.name; }

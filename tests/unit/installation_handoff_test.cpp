@@ -120,8 +120,7 @@ TEST_F(HandedOffInstallation, AnOlderOrTamperedReleaseInstallsNothing) {
             server.answers[DownloadUrl("socle.mdb")].body[10] ^= 1;
         }
         EXPECT_EQ(Install(), HandOffExit::FileFailed) << older;
-        EXPECT_FALSE(disk.files.contains("socle.mdb"));
-        EXPECT_EQ(disk.files.contains("Velmor.prm"), !older);
+        EXPECT_EQ(disk.files.size(), 1u) << older; // the installation's executable, as it was
     }
 }
 

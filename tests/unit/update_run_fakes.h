@@ -109,7 +109,8 @@ public:
     std::string currentFolder = "D:\\Lumoradex";
     bool sameFolder = false;
     // Failures to inject, by path.
-    std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength, failChangeFolder;
+    std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength, failChangeFolder,
+        failKeepAside;
     std::map<std::string, std::size_t> failWriteAfter; // bytes accepted before a write fails
     std::map<std::string, std::size_t> peakSizes;      // the most a file written by Create ever held
     std::map<std::string, int> inUseTimes;             // ReplaceWith reports the target in use this often
@@ -179,6 +180,16 @@ public:
         files.erase(source);
         replacements.push_back(target + " <- " + source);
         return ReplaceResult::Replaced;
+    }
+    bool KeepAside(const std::string& path, const std::string& aside) override {
+        std::lock_guard lock(mutex_);
+        FailIf(failKeepAside, path, "KeepAside");
+        if (!files.contains(path))
+            return false;
+        if (files.contains(aside))
+            throw StepFailure("KeepAside " + aside, 183);
+        files[aside] = files.at(path);
+        return true;
     }
     std::uint64_t FreeBytes(const std::string& folder) const override {
         if (!freeBytes)
@@ -385,6 +396,7 @@ public:
     std::set<std::string> readOnlyFolders;
     std::optional<int> elevatedExitCode = 0; // nothing: the prompt is declined
     std::vector<std::string> elevatedProgress; // the texts the elevated instance sends
+    std::function<void()> whileElevated;       // run while the elevated instance would
     bool failCheck = false;
 
     bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override {
@@ -399,6 +411,8 @@ public:
         events_.push_back("elevate " + arguments);
         for (const std::string& text : elevatedProgress)
             progress(text);
+        if (whileElevated)
+            whileElevated();
         return elevatedExitCode;
     }
 

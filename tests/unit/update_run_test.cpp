@@ -66,6 +66,7 @@ protected:
         disk.files[std::string(kInstalledExecutable)] = Body("Velmor.exe", 900, 'o');
     }
     void RunUpdate() {
+        before = disk.files;
         UpdateRun run{{window, disk, server, disk, process, verifier}, [this] {
                           events.push_back("recheck");
                           recheck();
@@ -77,11 +78,14 @@ protected:
         return disk.files.contains(path) && disk.files.at(path)[0] == 'n' && disk.files.at(path).size() == 1000;
     }
     bool IsOld(const std::string& path) const { return disk.files.contains(path) && disk.files.at(path)[0] == 'o'; }
+    // The new files waiting for the commit, and the old ones kept aside during it.
     std::vector<std::string> Temporaries() const {
         std::vector<std::string> found;
-        for (const auto& [path, content] : disk.files)
-            if (path.starts_with("New") || path.find("\\New") != std::string::npos)
+        for (const auto& [path, content] : disk.files) {
+            const std::string name = path.substr(path.find_last_of('\\') + 1);
+            if (name.starts_with("New") || name.starts_with("Old"))
                 found.push_back(path);
+        }
         return found;
     }
     std::vector<std::string> Downloads() const {
@@ -104,6 +108,7 @@ protected:
     // By default the re-check finds the versions equal, as after a good update.
     std::function<void()> recheck = [this] { window.vLocale = window.vSite; };
     ReleaseVerifier* verifier = nullptr; // unsigned releases
+    std::map<std::string, std::string> before; // the folders as the last run found them
 };
 
 // --- a successful run -------------------------------------------------------------------------
@@ -227,8 +232,8 @@ TEST_F(UpdateRunTest, FileIsFlushedWhileTheNextDownloadsAndRenamedOnlyOnceFlushe
     std::vector<std::string> inOrder;
     for (std::string_view listed : kUpdateFileList) {
         const std::string name(listed);
-        inOrder.push_back(name + " <- New" + name);
         inOrder.push_back(Installed(name) + " <- " + Installed("New" + name));
+        inOrder.push_back(name + " <- New" + name);
         EXPECT_TRUE(IsNew(name)) << name;
         EXPECT_TRUE(IsNew(Installed(name))) << name;
     }
@@ -299,41 +304,34 @@ TEST_F(UpdateRunTest, TemporaryFileThatCannotBeDeletedAfterARejectionIsNoFailure
     EXPECT_EQ(window.message, kOk);
 }
 
-// --- failures: each ends its own file only, the run still re-checks, and reports failure -----
+// --- failures: any failure installs nothing, the run still re-checks, and reports failure -------
 
 class FailedFileTest : public UpdateRunTest {
 protected:
-    // What every failure in one file leaves for the rest of the run.
-    void ExpectOnlyThatFileFailed(const std::string& name) {
-        for (std::string_view other : kUpdateFileList) {
-            if (other != name) {
-                EXPECT_TRUE(IsNew(std::string(other))) << other;
-            }
-        }
+    // Both folders hold the whole old release, and nothing of the run is left.
+    void ExpectNothingInstalled() {
+        EXPECT_EQ(disk.files, before);
         EXPECT_THAT(events, Contains("recheck"));
         EXPECT_THAT(Since("recheck"), ElementsAre("recheck", "Beep", "message " + kFailed, "caption Terminer"));
         EXPECT_EQ(window.message, kFailed);
     }
 };
 
+// The first failure ends the staging: nothing more is downloaded.
 TEST_F(FailedFileTest, StaleTemporaryFileThatCannotBeDeleted) {
     disk.files["NewVelmor.prm"] = "stale";
     disk.failDelete.insert("NewVelmor.prm");
     RunUpdate();
-    EXPECT_TRUE(IsOld("Velmor.prm"));
     EXPECT_THAT(events, Not(Contains("message " + Progress("Velmor.prm"))));
-    EXPECT_THAT(Downloads(), Not(Contains(DownloadUrl("Velmor.prm"))));
-    ExpectOnlyThatFileFailed("Velmor.prm");
+    EXPECT_THAT(Downloads(), ::testing::IsEmpty());
+    ExpectNothingInstalled();
 }
 
 TEST_F(FailedFileTest, TransferThatFails) {
     Unpublish("VelmorE.prm");
     RunUpdate();
-    EXPECT_TRUE(IsOld("VelmorE.prm"));
-    EXPECT_FALSE(disk.files.contains("NewVelmorE.prm"));
-    // The file's progress message stays until the next file's.
-    EXPECT_EQ(Since("message " + Progress("VelmorE.prm"))[3], "message " + Progress("MailLink.exe"));
-    ExpectOnlyThatFileFailed("VelmorE.prm");
+    EXPECT_EQ(Downloads().back(), DownloadUrl("VelmorE.prm"));
+    ExpectNothingInstalled();
 }
 
 TEST_F(FailedFileTest, BodyCutShortRemovesThePartialTemporaryFile) {
@@ -341,7 +339,7 @@ TEST_F(FailedFileTest, BodyCutShortRemovesThePartialTemporaryFile) {
     RunUpdate();
     EXPECT_TRUE(IsOld("XVelmor.mdb"));
     EXPECT_FALSE(disk.files.contains("NewXVelmor.mdb"));
-    ExpectOnlyThatFileFailed("XVelmor.mdb");
+    ExpectNothingInstalled();
 }
 
 // Chunked, or ended by the connection's close: without a stated length, a body cut short looks whole.
@@ -350,7 +348,7 @@ TEST_F(FailedFileTest, BodyWithoutAStatedLengthIsNotInstalled) {
     RunUpdate();
     EXPECT_TRUE(IsOld("MailLink.exe"));
     EXPECT_FALSE(disk.files.contains("NewMailLink.exe"));
-    ExpectOnlyThatFileFailed("MailLink.exe");
+    ExpectNothingInstalled();
 }
 
 // Nothing bounds such a body but the disk: it is never read.
@@ -358,7 +356,7 @@ TEST_F(FailedFileTest, BodyWithoutAStatedLengthIsNotEvenRead) {
     Publish("MailLink.exe", Body("MailLink.exe", 1000), DownloadResult::Unproven);
     RunUpdate();
     EXPECT_EQ(disk.peakSizes["NewMailLink.exe"], 0u);
-    ExpectOnlyThatFileFailed("MailLink.exe");
+    ExpectNothingInstalled();
 }
 
 // A body goes no further than it announced, into the file or anywhere.
@@ -368,7 +366,7 @@ TEST_F(FailedFileTest, BodyLongerThanAnnouncedFailsAtItsFirstExtraByte) {
     RunUpdate();
     EXPECT_LE(disk.peakSizes["NewVelmorE.prm"], 1000u);
     EXPECT_FALSE(disk.files.contains("NewVelmorE.prm"));
-    ExpectOnlyThatFileFailed("VelmorE.prm");
+    ExpectNothingInstalled();
 }
 
 // With no old copy to compare with, only the disk bounds the length: one that cannot fit fails at
@@ -380,8 +378,7 @@ TEST_F(FailedFileTest, AnnouncedLengthBeyondTheFreeSpaceFailsWhenNothingIsReplac
     RunUpdate();
     EXPECT_FALSE(disk.files.contains("socle.mdb"));
     EXPECT_EQ(disk.peakSizes["Newsocle.mdb"], 0u);
-    EXPECT_TRUE(IsNew("MailLink.exe")); // an old copy: the size tests judge it, not the free space
-    ExpectOnlyThatFileFailed("socle.mdb");
+    ExpectNothingInstalled();
 
     events.clear();
     disk.freeBytes.reset();
@@ -395,7 +392,7 @@ TEST_F(FailedFileTest, OldCopyWhoseLengthCannotBeRead) {
     RunUpdate();
     EXPECT_TRUE(IsOld("socle.mdb"));
     EXPECT_FALSE(disk.files.contains("Newsocle.mdb"));
-    ExpectOnlyThatFileFailed("socle.mdb");
+    ExpectNothingInstalled();
 }
 
 TEST_F(FailedFileTest, TemporaryFileThatCannotBeCreated) {
@@ -403,7 +400,7 @@ TEST_F(FailedFileTest, TemporaryFileThatCannotBeCreated) {
     RunUpdate();
     EXPECT_TRUE(IsOld("MailLink.exe"));
     EXPECT_FALSE(disk.files.contains("NewMailLink.exe"));
-    ExpectOnlyThatFileFailed("MailLink.exe");
+    ExpectNothingInstalled();
 }
 
 TEST_F(FailedFileTest, TemporaryFileThatCannotBeWrittenWhole) {
@@ -411,7 +408,7 @@ TEST_F(FailedFileTest, TemporaryFileThatCannotBeWrittenWhole) {
     RunUpdate();
     EXPECT_TRUE(IsOld("socle.mdb"));
     EXPECT_FALSE(disk.files.contains("Newsocle.mdb"));
-    ExpectOnlyThatFileFailed("socle.mdb");
+    ExpectNothingInstalled();
 }
 
 TEST_F(FailedFileTest, TemporaryFileThatCannotBeFlushed) {
@@ -419,24 +416,14 @@ TEST_F(FailedFileTest, TemporaryFileThatCannotBeFlushed) {
     RunUpdate();
     EXPECT_TRUE(IsOld("VelmorA.prm"));
     EXPECT_FALSE(disk.files.contains("NewVelmorA.prm"));
-    ExpectOnlyThatFileFailed("VelmorA.prm");
-}
-
-TEST_F(FailedFileTest, ReplacementThatFailsKeepsTheTemporaryFileForTheNextRun) {
-    disk.failReplace.insert("Velmor.prm");
-    RunUpdate();
-    EXPECT_TRUE(IsOld("Velmor.prm"));
-    EXPECT_TRUE(IsNew("NewVelmor.prm"));
-    ExpectOnlyThatFileFailed("Velmor.prm");
+    ExpectNothingInstalled();
 }
 
 TEST_F(FailedFileTest, FileStillInUseAfterThirtySeconds) {
     disk.inUseTimes["Velmor.prm"] = 1000;
     RunUpdate();
-    EXPECT_TRUE(IsOld("Velmor.prm"));
-    EXPECT_TRUE(IsNew("NewVelmor.prm"));
     EXPECT_EQ(process.sleptMilliseconds.load(), 30000);
-    ExpectOnlyThatFileFailed("Velmor.prm");
+    ExpectNothingInstalled();
 }
 
 TEST_F(UpdateRunTest, FileInUseIsReplacedOnceTheApplicationHasClosed) {
@@ -448,12 +435,12 @@ TEST_F(UpdateRunTest, FileInUseIsReplacedOnceTheApplicationHasClosed) {
     EXPECT_EQ(window.message, kOk);
 }
 
-TEST_F(UpdateRunTest, EveryFileFailingStillReachesTheRecheck) {
+TEST_F(UpdateRunTest, NoFileAtAllStillReachesTheRecheck) {
     server.answers.clear();
     RunUpdate();
     for (std::string_view name : kUpdateFileList)
         EXPECT_TRUE(IsOld(std::string(name))) << name;
-    EXPECT_EQ(Downloads().size(), 7u);
+    EXPECT_EQ(Downloads().size(), 1u);
     EXPECT_THAT(Since("recheck"), ElementsAre("recheck", "Beep", "message " + kFailed, "caption Terminer"));
 }
 
@@ -543,25 +530,78 @@ TEST_F(UpdateRunTest, WithoutAnInstallationNoMirrorCopyIsMade) {
         EXPECT_FALSE(disk.files.contains(Installed(std::string(name)))) << name;
 }
 
-TEST_F(FailedFileTest, MirrorCopyThatFailsLeavesTheInstallationCopyWhole) {
+// The installation folder's copies are staged with the working folder's: one that cannot be made
+// fails the whole release in both folders.
+TEST_F(FailedFileTest, InstallationCopyThatCannotBeStaged) {
     InstallElsewhere();
     disk.files[Installed("XVelmor.mdb")] = Body("XVelmor.mdb", 900, 'o');
-    disk.failCopy.insert(Installed("NewXVelmor.mdb"));
+    disk.failCreate.insert(Installed("NewXVelmor.mdb"));
     RunUpdate();
-    EXPECT_TRUE(IsNew("XVelmor.mdb")); // installed in the working folder only
-    EXPECT_TRUE(IsOld(Installed("XVelmor.mdb")));
-    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
-    ExpectOnlyThatFileFailed("XVelmor.mdb");
+    ExpectNothingInstalled();
 }
 
-TEST_F(FailedFileTest, MirrorTargetStillInUseRemovesTheMirrorTemporaryFile) {
+// The commit, once everything is staged: Velmor.exe last, the installation folder's before the
+// working folder's, so that the version the next start reads is new only once everything else is.
+TEST_F(UpdateRunTest, TheCommitReplacesVelmorExeLastOfAll) {
     InstallElsewhere();
-    disk.inUseTimes[std::string(kInstalledExecutable)] = 1000; // the application runs from there
+    bool untouchedUntilTheLastDownload = false;
+    server.onDownload[DownloadUrl("Velmor.exe")] = [&] { untouchedUntilTheLastDownload = disk.replacements.empty(); };
     RunUpdate();
-    EXPECT_TRUE(IsNew("Velmor.exe"));
-    EXPECT_TRUE(IsOld(std::string(kInstalledExecutable)));
+    EXPECT_TRUE(untouchedUntilTheLastDownload);
+    ASSERT_EQ(disk.replacements.size(), 14u);
+    EXPECT_EQ(disk.replacements[12], Installed("Velmor.exe") + " <- " + Installed("NewVelmor.exe"));
+    EXPECT_EQ(disk.replacements[13], "Velmor.exe <- NewVelmor.exe");
     EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
-    ExpectOnlyThatFileFailed("Velmor.exe");
+}
+
+// A replacement that fails, at any point of the commit, puts back every file already replaced: both
+// folders hold the whole old release, and nothing of the run is left, not even the old files kept
+// aside during the commit.
+class FailedReplacementTest : public FailedFileTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FailedReplacementTest, PutsBackEveryFileReplacedBefore) {
+    InstallElsewhere();
+    for (std::string_view name : kUpdateFileList)
+        disk.files[Installed(std::string(name))] = Body(std::string(name), 900, 'o');
+    disk.files.erase(Installed("socle.mdb")); // a file the installation lacks goes again
+    const std::string name(kUpdateFileList[static_cast<std::size_t>(GetParam() / 2)]);
+    const std::string target = GetParam() % 2 == 0 ? Installed(name) : name;
+    if (target == Installed("socle.mdb"))
+        disk.inUseTimes[target] = 1000; // held past the retry
+    else
+        disk.failReplace.insert(target);
+    RunUpdate();
+    ExpectNothingInstalled();
+}
+
+INSTANTIATE_TEST_SUITE_P(AnyReplacement, FailedReplacementTest, ::testing::Range(0, 14));
+
+TEST_F(FailedFileTest, AnOldFileThatCannotBeKeptAsideFailsTheCommit) {
+    disk.failKeepAside.insert("Velmor.exe");
+    RunUpdate();
+    ExpectNothingInstalled();
+}
+
+// What an interrupted commit left: the old files kept aside go where their name holds a whole file,
+// old or new, and are put back where it is missing; the run then installs the release.
+TEST_F(UpdateRunTest, AnInterruptedCommitIsClearedFirst) {
+    InstallElsewhere();
+    disk.files["OldVelmor.prm"] = disk.files["Velmor.prm"];
+    disk.files["Velmor.prm"] = Body("Velmor.prm", 1000);
+    disk.files[Installed("OldVelmor.exe")] = disk.files[std::string(kInstalledExecutable)];
+    disk.files["OldXVelmor.mdb"] = disk.files["XVelmor.mdb"];
+    disk.files.erase("XVelmor.mdb");
+    disk.failCreate.insert("NewVelmor.prm"); // so that nothing is installed after the clearing
+    RunUpdate();
+    EXPECT_TRUE(IsOld("XVelmor.mdb"));
+    EXPECT_FALSE(disk.files.contains("OldVelmor.prm"));
+    EXPECT_FALSE(disk.files.contains(Installed("OldVelmor.exe")));
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+
+    disk.failCreate.clear();
+    RunUpdate();
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_TRUE(IsNew(std::string(name))) << name;
 }
 
 // --- signed releases: the list is proven before the first file, each file by its line ----------
@@ -597,7 +637,7 @@ protected:
     bool IsPublished(const std::string& name) const {
         return disk.files.at(name) == server.answers.at(DownloadUrl(name)).body;
     }
-    void ExpectNothingInstalled() {
+    void ExpectNothingDownloaded() {
         EXPECT_THAT(Downloads(), ::testing::IsEmpty());
         for (std::string_view name : kUpdateFileList)
             EXPECT_TRUE(IsOld(std::string(name))) << name;
@@ -627,15 +667,12 @@ TEST_F(SignedRunTest, SameVersionAgainIsARepair) {
     EXPECT_EQ(window.message, kOk);
 }
 
-TEST_F(SignedRunTest, FileChangedButOfTheSameSizeFailsAlone) {
+TEST_F(SignedRunTest, FileChangedButOfTheSameSizeFailsTheWholeRelease) {
     const std::string list = ListOfPublished("4.2.1");
     Publish("socle.mdb", Body("socle.mdb", 1000, 'x'));
     SignRelease(list);
     RunUpdate();
-    EXPECT_TRUE(IsOld("socle.mdb"));
-    EXPECT_FALSE(disk.files.contains("Newsocle.mdb"));
-    EXPECT_TRUE(IsPublished("Velmor.exe"));
-    EXPECT_EQ(window.message, kFailed);
+    ExpectNothingInstalled();
 }
 
 TEST_F(SignedRunTest, ListedFileTheServerRefusesIsAFailure) {
@@ -666,7 +703,7 @@ TEST_F(SignedRunTest, OlderReleaseThanTheWorkingFolderExecutableInstallsNothing)
         window.vLocale = "4.1.0";
         disk.versions["D:\\Lumoradex\\Velmor.exe"] = installed;
         RunUpdate();
-        ExpectNothingInstalled();
+        ExpectNothingDownloaded();
         EXPECT_THAT(disk.versionQueries, Contains("D:\\Lumoradex\\Velmor.exe"));
     }
 }
@@ -698,7 +735,7 @@ TEST_P(UnprovenReleaseTest, InstallsNothingAndReportsFailure) {
     server.texts.clear();
     GetParam().spoil(server, ListOfPublished("4.2.1"));
     RunUpdate();
-    ExpectNothingInstalled();
+    ExpectNothingDownloaded();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -784,6 +821,33 @@ TEST_F(ElevationTest, AnInstallationThisProcessMayNotWriteIsLeftToOneElevatedIns
     EXPECT_THAT(Since(HandOff()), ElementsAre(HandOff(), "message " + Progress("Velmor.exe"), "recheck",
                                               "message " + kOk, "caption Terminer", "StartProgram Velmor.exe 2",
                                               "EndProgram"));
+}
+
+// Its own folder staged first, committed only once the elevated instance has committed: the working
+// folder's Velmor.exe, which the next start reads, is new only once everything else is; if the
+// elevated instance fails, the staged files go and the working folder stays as it was.
+TEST_F(ElevationTest, ThisProcessCommitsItsOwnFolderOnlyAfterTheElevatedInstance) {
+    for (const int exitCode : {0, 1}) {
+        events.clear();
+        InstallElsewhere();
+        for (std::string_view name : kUpdateFileList)
+            disk.files[std::string(name)] = Body(std::string(name), 900, 'o');
+        elevation.readOnlyFolders = {std::string(kInstallationFolder)};
+        elevation.elevatedExitCode = exitCode;
+        bool stagedNotCommitted = false;
+        elevation.whileElevated = [&] {
+            stagedNotCommitted = IsOld("Velmor.exe") && disk.files.contains("NewVelmor.exe");
+        };
+        RunUpdateWithElevation();
+        EXPECT_TRUE(stagedNotCommitted) << exitCode;
+        if (exitCode == 0) {
+            ExpectWorkingFolderInstalled();
+        } else {
+            for (std::string_view name : kUpdateFileList)
+                EXPECT_TRUE(IsOld(std::string(name))) << name;
+        }
+        EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    }
 }
 
 TEST_F(ElevationTest, WorkingInAnInstallationItMayNotWriteThisProcessInstallsNothingItself) {

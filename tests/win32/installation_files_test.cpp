@@ -127,6 +127,24 @@ TEST_F(InstallationFilesTest, LengthBeyondFourGibibytes) {
     EXPECT_EQ(files.Length(path), 5LL * 1024 * 1024 * 1024 + 3);
 }
 
+// The old content keeps its second name, whole, once the first is replaced; even the running
+// executable's.
+TEST_F(InstallationFilesTest, KeptAsideContentOutlivesTheReplacement) {
+    const std::string running = folder / "Velmor.exe";
+    ASSERT_TRUE(CopyFileW(FixtureProgram(L"file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
+    const std::string old = ReadFileText(running);
+    FixtureProcess application(Widen(running), L"", L"1500");
+    EXPECT_TRUE(files.KeepAside(running, folder / "OldVelmor.exe"));
+    EXPECT_THROW(files.KeepAside(running, folder / "OldVelmor.exe"), Win32Error); // the name is taken
+    ASSERT_TRUE(application.WaitForExit(10000));
+    auto writer = files.Create(folder / "NewVelmor.exe");
+    WriteText(*writer, "new executable");
+    EXPECT_EQ(writer->RenameOver(running), ReplaceResult::Replaced);
+    EXPECT_EQ(ReadFileText(running), "new executable");
+    EXPECT_EQ(ReadFileText(folder / "OldVelmor.exe"), old);
+    EXPECT_FALSE(files.KeepAside(folder / "absent", folder / "Oldabsent"));
+}
+
 TEST_F(InstallationFilesTest, FreeBytesOfTheFolderDisk) {
     EXPECT_GT(files.FreeBytes(folder.Path()), 0u);
     EXPECT_THROW(files.FreeBytes(folder / "absent\\deeper"), Win32Error);

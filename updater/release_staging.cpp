@@ -1,0 +1,284 @@
+#include "updater/release_staging.h"
+
+#include <chrono>
+#include <functional>
+#include <utility>
+
+#include "base/step_failure.h"
+#include "updater/background_sha256.h"
+#include "updater/download_decision.h"
+#include "updater/failure_rule.h"
+#include "updater/installation_folder.h"
+#include "updater/server_addresses.h"
+#include "updater/update_file_list.h"
+
+namespace lumoradex {
+namespace {
+
+constexpr char kTemporaryPrefix[] = "New";
+constexpr int kPollMilliseconds = 100;
+// The busy flag must fall once a transfer is over; the request time-out bounds the wait.
+constexpr int kMaxBusyPolls = 600;
+
+std::string ProgressMessage(const std::string& name) {
+    return "Veuillez patienter, téléchargement en cours (" + name + ")";
+}
+
+// Streams a body into the temporary files chunk by chunk, so that memory stays bounded whatever the
+// file's size, and keeps the window painted between chunks. The installation folder's copy is
+// written from the same bytes, never read back from the working folder's. A signed release's file
+// is hashed as it streams in. The body's plan bounds the files: they never grow past the plan's size,
+// whatever the transfer lets through.
+class TemporaryFileSink final : public DownloadSink {
+public:
+    using Planner = std::function<BodyPlan(std::optional<std::uint64_t> announced)>;
+
+    TemporaryFileSink(const std::vector<StagedFile>& files, MainWindowItems& window, Sha256Hash* hash,
+                      Planner planner, std::function<void()> firstBytes)
+        : files_(files), window_(window), hash_(hash), planner_(std::move(planner)),
+          firstBytes_(std::move(firstBytes)) {}
+
+    BodyPlan Expect(std::optional<std::uint64_t> announced) override {
+        plan_ = planner_(announced);
+        return plan_;
+    }
+    void Write(const std::byte* data, std::size_t size) override {
+        if (plan_.decision != BodyPlan::Decision::Read || (plan_.maxBytes && size > *plan_.maxBytes - written_))
+            throw StepFailure("Body past its plan", 0);
+        if (written_ == 0 && size > 0)
+            firstBytes_();
+        for (const StagedFile& file : files_)
+            file.held->Write(data, size);
+        if (hash_)
+            hash_->Add(data, size);
+        written_ += size;
+    }
+    void BetweenChunks() override { window_.RepaintNow(); }
+    std::int64_t Written() const { return static_cast<std::int64_t>(written_); }
+
+private:
+    const std::vector<StagedFile>& files_;
+    MainWindowItems& window_;
+    Sha256Hash* hash_;
+    Planner planner_;
+    std::function<void()> firstBytes_;
+    BodyPlan plan_{BodyPlan::Decision::Fail, std::nullopt}; // nothing is written before the plan
+    std::uint64_t written_ = 0;
+};
+
+} // namespace
+
+// A file whose body has arrived: what is left to do is the disk's work.
+struct ReleaseStaging::Received {
+    std::string name;
+    std::vector<StagedFile> files; // written, still held, not yet flushed
+    DownloadResult result;
+    std::int64_t size;
+    Sha256Digest sha256; // in signed mode only
+};
+
+// The installation folder gets copies when the run works elsewhere and an installation is there.
+// The folder is recognised by identity, not by its spelling: "c:\program files\lumoradexv4", its
+// short name or a trailing separator name it too, and a copy onto itself is pointless.
+ReleaseStaging::ReleaseStaging(UpdateServices services, const std::optional<ReleaseList>& signedRelease, bool mirror)
+    : services_(services), signedRelease_(signedRelease), mirror_(mirror) {
+    mirror_ = mirror && HoldsUnlessFailed([&] {
+                  return !services_.files.SameFolder(services_.environment.CurrentFolder(),
+                                                     std::string(kInstallationFolder)) &&
+                         services_.environment.OrdinaryFileExists(std::string(kInstalledExecutable));
+              });
+}
+
+// The first failure ends the staging: nothing of the release will be installed, so nothing more is
+// downloaded, and every temporary file of the run goes.
+std::optional<std::vector<StagedFile>> ReleaseStaging::StageAll() {
+    std::vector<StagedFile> staged;
+    bool failed = false;
+    std::unique_ptr<DiskThread> disk;
+    SkipOnFailure([&] { disk = std::make_unique<DiskThread>(); });
+    bool diskBusy = false; // with the previous file
+    const auto collect = [&](Staged done) {
+        failed |= done.failed;
+        for (StagedFile& file : done.files)
+            staged.push_back(std::move(file));
+    };
+    for (std::string_view listed : kUpdateFileList) {
+        if (failed)
+            break;
+        std::optional<Received> received;
+        failed |= !SkipOnFailure([&] { received = FetchFile(std::string(listed)); });
+        if (diskBusy)
+            collect(AwaitStaged(*disk));
+        diskBusy = false;
+        if (received && failed) {
+            Discard(received->files);
+        } else if (received) {
+            std::optional<Staged> stagedHere = HandToDisk(disk.get(), std::move(*received));
+            diskBusy = !stagedHere;
+            if (stagedHere)
+                collect(std::move(*stagedHere));
+        }
+    }
+    if (diskBusy)
+        collect(AwaitStaged(*disk));
+    if (failed) {
+        Discard(staged);
+        return std::nullopt;
+    }
+    return staged;
+}
+
+std::vector<StagedFile> ReleaseStaging::StageOne(const std::string& name) {
+    std::optional<Received> received = FetchFile(name);
+    return received ? StageReceived(std::move(*received)) : std::vector<StagedFile>{};
+}
+
+// A stale temporary file of an interrupted run is removed before anything else; if it cannot be,
+// the file fails. Nothing is returned for a file the signed list leaves out: it is not part of the
+// release, and the installed copy stays.
+std::optional<ReleaseStaging::Received> ReleaseStaging::FetchFile(const std::string& name) {
+    if (signedRelease_ && !signedRelease_->files.contains(name))
+        return std::nullopt;
+    std::vector<StagedFile> temporaries;
+    if (mirror_) {
+        const std::string folder = std::string(kInstallationFolder) + "\\";
+        temporaries.push_back({name, folder + name, folder + kTemporaryPrefix + name, nullptr, true});
+    }
+    temporaries.push_back({name, name, kTemporaryPrefix + name, nullptr, false});
+    for (const StagedFile& file : temporaries) {
+        if (services_.environment.OrdinaryFileExists(file.temporary))
+            services_.files.Delete(file.temporary);
+    }
+    services_.window.SetMessage(ProgressMessage(name));
+    services_.window.FlushMessages();
+    return DownloadToFiles(name, std::move(temporaries));
+}
+
+// A transfer that fails or is cut short leaves partial files: they are removed, and the failure
+// ends the file. So does a body whose end is not proven, unless the signed size and digest will
+// prove it. Unsigned, an answer that is no file of the application (an error status, a length the
+// size tests reject) leaves the installed copy as it is: nothing is returned. The digest is finished
+// here, so that no more than one file's bytes wait for the hash.
+std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const std::string& name,
+                                                                        std::vector<StagedFile> temporaries) {
+    std::unique_ptr<Sha256Hash> hash =
+        signedRelease_ ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
+    const bool created = SkipOnFailure([&] {
+        for (StagedFile& file : temporaries)
+            file.held = services_.files.Create(file.temporary);
+    });
+    if (!created) {
+        Discard(temporaries);
+        throw StepFailure("Temporary file of " + name, 0);
+    }
+    TemporaryFileSink sink(
+        temporaries, services_.window, hash.get(),
+        [&](std::optional<std::uint64_t> announced) { return PlanBody(name, announced); },
+        [&] { Mark(TracePoint::FirstByte, name); });
+    DownloadResult result = DownloadResult::Failed;
+    Mark(TracePoint::RequestSent, name);
+    SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(name), sink); });
+    WaitWhileTransferBusy();
+    Mark(TracePoint::LastByte, name);
+    const bool leftOut = !signedRelease_ && (result == DownloadResult::Refused || result == DownloadResult::Declined);
+    const bool whole = result == DownloadResult::Complete || (result == DownloadResult::Unproven && hash);
+    Sha256Digest digest{};
+    const bool hashed = whole && SkipOnFailure([&] {
+        if (hash)
+            digest = hash->Finish();
+    });
+    if (leftOut || !hashed) {
+        Discard(temporaries);
+        if (leftOut)
+            return std::nullopt;
+        throw StepFailure("Download of " + name, 0);
+    }
+    return Received{name, std::move(temporaries), result, sink.Written(), digest};
+}
+
+// Judged before any byte of the body arrives, from the length the server announces. Unsigned, a
+// body must announce its length and pass the size tests against the installed copy; signed, only the
+// listed size will do.
+BodyPlan ReleaseStaging::PlanBody(const std::string& name, std::optional<std::uint64_t> announced) {
+    if (signedRelease_)
+        return SignedBodyPlan(signedRelease_->files.find(name)->second, announced);
+    const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
+    std::optional<std::uint64_t> freeBytes;
+    if (oldSize == 0)
+        SkipOnFailure([&] { freeBytes = services_.files.FreeBytes(services_.environment.CurrentFolder()); });
+    return UnsignedBodyPlan(announced, oldSize, freeBytes);
+}
+
+// Flushed before anything may be renamed over an installed file: after a crash of the system the
+// name must not point at bytes that never reached the disk. Signed, only the listed size and digest
+// decide, whatever the size: a file the list names but the server changed is a failure, never a
+// silent rejection, and so is one it refuses (DownloadToFiles). Runs on any thread: it touches the
+// files and never the window.
+std::vector<StagedFile> ReleaseStaging::StageReceived(Received received) {
+    const std::string& name = received.name;
+    const bool flushed = SkipOnFailure([&] {
+        for (StagedFile& file : received.files)
+            file.held->Flush();
+    });
+    const ReleaseFile* listed = signedRelease_ ? &signedRelease_->files.find(name)->second : nullptr;
+    const bool proven = !listed || (received.size == listed->size && received.sha256 == listed->sha256);
+    if (!flushed || !proven) {
+        Discard(received.files);
+        throw StepFailure((flushed ? "Signed content of " : "Flush of ") + name, 0);
+    }
+    Mark(TracePoint::Flushed, name);
+    return std::move(received.files);
+}
+
+ReleaseStaging::Staged ReleaseStaging::StageHere(Received received) {
+    Staged staged;
+    staged.failed = !SkipOnFailure([&] { staged.files = StageReceived(std::move(received)); });
+    return staged;
+}
+
+// Hands the file's disk work to the thread. Without a thread, or the memory to hand it over, the
+// work is done here while the link waits, and its outcome returned.
+std::optional<ReleaseStaging::Staged> ReleaseStaging::HandToDisk(DiskThread* disk, Received received) {
+    std::shared_ptr<Received> file; // shared, as a job is a copyable function and a file's writers are not
+    if (disk && SkipOnFailure([&] {
+            file = std::make_shared<Received>(std::move(received));
+            disk->Start([this, file] { return StageHere(std::move(*file)); });
+        }))
+        return std::nullopt;
+    return StageHere(file ? std::move(*file) : std::move(received));
+}
+
+// The window keeps painting while the disk finishes a file; the wait ends the moment the work does.
+ReleaseStaging::Staged ReleaseStaging::AwaitStaged(DiskThread& disk) {
+    std::optional<Staged> staged;
+    while (!(staged = disk.WaitFor(std::chrono::milliseconds(kPollMilliseconds))))
+        services_.window.RepaintNow();
+    return std::move(*staged);
+}
+
+// The flag is tested before the first sleep, so an idle transfer costs no delay.
+void ReleaseStaging::WaitWhileTransferBusy() {
+    for (int poll = 0; poll < kMaxBusyPolls && services_.transfer.StillExecuting(); ++poll) {
+        services_.process.Sleep(kPollMilliseconds);
+        services_.window.RepaintNow();
+    }
+}
+
+// Only what this run created and still holds is removed. A temporary file that cannot be deleted
+// now goes at the next run, which removes it before the download.
+void ReleaseStaging::Discard(std::vector<StagedFile>& files) {
+    for (StagedFile& file : files) {
+        if (!file.held)
+            continue;
+        file.held.reset();
+        SkipOnFailure([&] { services_.files.Delete(file.temporary); });
+    }
+    files.clear();
+}
+
+void ReleaseStaging::Mark(TracePoint point, const std::string& file) {
+    if (services_.trace)
+        services_.trace->Mark(point, file);
+}
+
+} // namespace lumoradex

@@ -1,0 +1,58 @@
+#pragma once
+// The staging of a release: every file of the update downloaded into its temporary file beside the
+// installed one (and beside the installation folder's copy, where that folder gets one), flushed and
+// checked before any installed file is touched. Each file's disk work runs on a thread of its own
+// while the next file downloads. Platform-free.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "updater/job_thread.h"
+#include "updater/release_commit.h"
+#include "updater/release_list.h"
+#include "updater/transfer.h"
+#include "updater/update_run.h"
+
+namespace lumoradex {
+
+class ReleaseStaging {
+public:
+    // signedRelease: the proven list in signed mode; mirror: whether the installation folder may get
+    // its copies (it does when the run works elsewhere and an installation is there).
+    ReleaseStaging(UpdateServices services, const std::optional<ReleaseList>& signedRelease, bool mirror);
+
+    // Every file of the release staged, in the list's order, the installation folder's copy of a file
+    // before its working folder's; nothing when any file failed, and then no temporary file is left.
+    std::optional<std::vector<StagedFile>> StageAll();
+    // One file's staged copies, none when the server left it out; throws when it fails, leaving no
+    // temporary file.
+    std::vector<StagedFile> StageOne(const std::string& name);
+
+private:
+    struct Received;
+    struct Staged {
+        bool failed = false;
+        std::vector<StagedFile> files;
+    };
+    using DiskThread = JobThread<Staged>;
+
+    std::optional<Received> FetchFile(const std::string& name);
+    std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries);
+    BodyPlan PlanBody(const std::string& name, std::optional<std::uint64_t> announced);
+    std::vector<StagedFile> StageReceived(Received received);
+    Staged StageHere(Received received);
+    std::optional<Staged> HandToDisk(DiskThread* disk, Received received);
+    Staged AwaitStaged(DiskThread& disk);
+    void WaitWhileTransferBusy();
+    void Discard(std::vector<StagedFile>& files);
+    void Mark(TracePoint point, const std::string& file);
+
+    UpdateServices services_;
+    const std::optional<ReleaseList>& signedRelease_;
+    bool mirror_;
+};
+
+} // namespace lumoradex
