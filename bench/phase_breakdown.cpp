@@ -1,5 +1,7 @@
 #include "bench/phase_breakdown.h"
 
+#include <algorithm>
+
 #include <time.h>
 
 #include <cstdio>
@@ -121,6 +123,25 @@ std::optional<RunPhases> PhasesOf(const std::vector<TraceMark>& marks, double cl
     add(Phase::ClickToHandler, run[TracePoint::Click] - click);
     add(Phase::CloseRequests, run[TracePoint::CloseRequestsPosted] - run[TracePoint::Click]);
     double linkFree = run[TracePoint::CloseRequestsPosted];
+    // The replacements follow one another once every file is staged: each takes from the one before
+    // it, the first from the commit's start.
+    std::vector<double> commitMarks;
+    if (run.contains(TracePoint::CommitStarted))
+        commitMarks.push_back(run[TracePoint::CommitStarted]);
+    for (const auto& [name, file] : files) {
+        for (TracePoint point : {TracePoint::Replaced, TracePoint::Mirrored}) {
+            if (const auto mark = file.at.find(point); mark != file.at.end())
+                commitMarks.push_back(mark->second);
+        }
+    }
+    std::sort(commitMarks.begin(), commitMarks.end());
+    const auto commitStep = [&](const std::map<TracePoint, double>& at, TracePoint point) {
+        const auto mark = at.find(point);
+        if (mark == at.end())
+            return 0.0;
+        const auto self = std::lower_bound(commitMarks.begin(), commitMarks.end(), mark->second);
+        return self == commitMarks.begin() ? 0.0 : mark->second - *(self - 1);
+    };
     for (const std::string& name : order) {
         std::map<TracePoint, double>& at = files[name].at;
         if (!at.contains(TracePoint::FirstByte) || !at.contains(TracePoint::LastByte))
@@ -132,10 +153,8 @@ std::optional<RunPhases> PhasesOf(const std::vector<TraceMark>& marks, double cl
         linkFree = at[TracePoint::LastByte];
         if (at.contains(TracePoint::Flushed))
             file.flush = at[TracePoint::Flushed] - at[TracePoint::LastByte];
-        if (at.contains(TracePoint::Replaced) && at.contains(TracePoint::Flushed))
-            file.replace = at[TracePoint::Replaced] - at[TracePoint::Flushed];
-        if (at.contains(TracePoint::Mirrored) && at.contains(TracePoint::Replaced))
-            file.mirror = at[TracePoint::Mirrored] - at[TracePoint::Replaced];
+        file.replace = commitStep(at, TracePoint::Replaced);
+        file.mirror = commitStep(at, TracePoint::Mirrored);
         add(Phase::LinkIdle, file.linkIdle);
         add(Phase::RequestToFirstByte, file.requestToFirstByte);
         add(Phase::Body, file.body);

@@ -24,8 +24,11 @@ ReleaseCommit::ReleaseCommit(InstallationFiles& files, ProcessServices& process,
     : files_(files), process_(process), window_(window), trace_(trace) {}
 
 // The old content gets its second name before the new one takes the first, so that it survives
-// the replacement and the name itself never goes missing.
+// the replacement and the name itself never goes missing. A second name that cannot be removed now
+// (its file held by another program, or a running executable) goes at the next run.
 bool ReleaseCommit::Commit(std::vector<StagedFile>& staged) {
+    if (trace_)
+        trace_->Mark(TracePoint::CommitStarted);
     std::vector<Replaced> replaced;
     for (StagedFile& file : staged) {
         bool keptAside = false;

@@ -16,6 +16,8 @@ std::string_view TracePointName(TracePoint point) {
         return "last-byte";
     case TracePoint::Flushed:
         return "flushed";
+    case TracePoint::CommitStarted:
+        return "commit-started";
     case TracePoint::Replaced:
         return "replaced";
     case TracePoint::Mirrored:

@@ -14,6 +14,7 @@ enum class TracePoint {
     FirstByte,           // its body's first bytes have arrived (per file)
     LastByte,            // its body has ended (per file)
     Flushed,             // its temporary file is on the disk (per file)
+    CommitStarted,       // every file is staged: the replacements begin
     Replaced,            // the temporary file has been renamed over it (per file)
     Mirrored,            // the installation folder's copy has been replaced (per file)
     FilesSettled,        // every file has been dealt with

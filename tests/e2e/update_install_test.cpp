@@ -384,22 +384,36 @@ TEST_F(UpdateInstall, ADrippingServerHoldsNeitherTheRunNorACheckPastTheLimit) {
 
 // Working elsewhere, another program (not the application) holds a file of the installation for the
 // whole run: the replacement is tried again for 30 seconds, then every file already replaced, in
-// both folders, is put back, and the update is offered again.
+// both folders, is put back, and the update is offered again. The held file's old content, kept
+// aside under a second name that cannot be removed while it is held, goes at the next run, which
+// installs everything once the file is free.
 TEST_F(UpdateInstall, AFileHeldInTheInstallationLeavesBothFoldersWhollyOld) {
     InstallOldRelease(kWorkFolder);
     InstallOldRelease(kInstallFolder);
     PublishNewRelease();
     const std::string locker = scenario.PlaceVelmor("4.2.0.0", "C:\\e2e\\locker");
-    scenario.Start(locker, {"--title=Locker", "--lock=" + Join(kInstallFolder, "XVelmor.mdb")}, "C:\\e2e\\locker");
+    WineProgram& holder = scenario.Start(
+        locker, {"--title=Locker", "--lock=" + Join(kInstallFolder, "XVelmor.mdb")}, "C:\\e2e\\locker");
     ASSERT_TRUE(WaitUntil([&] { return !RecordsOfKind(scenario.VelmorLog("C:\\e2e\\locker"), "lock").empty(); }, 10s));
     ASSERT_TRUE(RecordsOfKind(scenario.VelmorLog("C:\\e2e\\locker"), "lock")[0].Flag("ok"));
-    scenario.StartInteractive(kWorkFolder);
+    WineProgram& first = scenario.StartInteractive(kWorkFolder);
 
     const std::optional<WindowReport> result = ClickUpdateAndWaitForResult(120s);
     ASSERT_EQ(MessageOf(result), kUpdateFailed);
     EXPECT_TRUE(UpdaterItems::Of(*result).miseAJour->visible);
+    first.Kill();
     ExpectOldRelease(kWorkFolder);
-    ExpectOldRelease(kInstallFolder);
+    for (const std::string& name : kDataFiles)
+        EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, name)), OldBytes(name)) << name;
+    EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.0"));
+    for (const std::string& entry : scenario.FolderEntries(kInstallFolder))
+        EXPECT_TRUE(!(entry.starts_with("New") || entry.starts_with("Old")) || entry == "OldXVelmor.mdb") << entry;
+
+    holder.Kill();
+    scenario.StartInteractive(kWorkFolder);
+    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateOk);
+    ExpectNewRelease(kWorkFolder);
+    ExpectNewRelease(kInstallFolder);
 }
 
 // A file cut short installs nothing; the next automatic start offers the update again, and a whole
