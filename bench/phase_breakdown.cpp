@@ -121,8 +121,9 @@ std::optional<RunPhases> PhasesOf(const std::vector<TraceMark>& marks, double cl
     RunPhases phases;
     auto add = [&](Phase phase, double seconds) { phases.seconds[static_cast<std::size_t>(phase)] += seconds; };
     add(Phase::ClickToHandler, run[TracePoint::Click] - click);
-    add(Phase::CloseRequests, run[TracePoint::CloseRequestsPosted] - run[TracePoint::Click]);
-    double linkFree = run[TracePoint::CloseRequestsPosted];
+    if (run.contains(TracePoint::CommitStarted))
+        add(Phase::CloseRequests, run[TracePoint::CommitStarted] - run[TracePoint::CloseRequestsPosted]);
+    double linkFree = run[TracePoint::Click];
     // The replacements follow one another once every file is staged: each takes from the one before
     // it, the first from the commit's start.
     std::vector<double> commitMarks;

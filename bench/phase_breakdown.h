@@ -28,11 +28,12 @@ std::vector<TraceMark> ParseTrace(std::string_view output);
 // Now, on the clock of the trace points.
 double TraceClockSeconds();
 
-// The phases of one automatic run, in seconds. The rows down to ProcessEnd follow one another and
-// add up to Total; the per-file disk work (Flush, Replace, Mirror) lies within them.
+// The phases of one automatic run, in seconds. The rows down to ProcessEnd but CloseRequests follow
+// one another and add up to Total; the close requests, posted once every file is staged, and the
+// per-file disk work (Flush, Replace, Mirror) lie within them.
 enum class Phase {
     ClickToHandler, // xdotool's click until the update handler starts
-    CloseRequests,
+    CloseRequests,  // posting the close requests, before the commit
     LinkIdle, // before each request: the previous file's disk work while it holds the link,
               // the progress message, the temporary file
     RequestToFirstByte,

@@ -1,6 +1,7 @@
 #pragma once
 // The whole work of an elevated instance: it installs the update's files in the standard
-// installation folder, and nothing else (no window, no re-check, no start of the application).
+// installation folder, asking the application to close before it replaces them, and nothing else
+// (no window, no re-check, no start of the application).
 // Platform-free.
 
 #include "updater/installation_handoff.h"

@@ -49,12 +49,11 @@ UpdateRun::UpdateRun(UpdateServices services, std::function<void()> recheck)
 // Every step runs under the handlers' failure rule; a failing branch test enters its branch. With
 // an elevated instance for the installation folder, this process stages its own folder first and
 // commits it only once the elevated instance has committed the installation's, so that the working
-// folder's Velmor.exe, which the next start reads, is new only once everything else is.
+// folder's Velmor.exe, which the next start reads, is new only once everything else is. Each
+// instance asks the application to close just before its own commit.
 void UpdateRun::Run() {
     Mark(TracePoint::Click);
     SkipOnFailure([&] { services_.window.SetMiseAJourVisible(false); });
-    SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
-    Mark(TracePoint::CloseRequestsPosted);
     const Division division = DivideTheWork();
     bool installed = true;
     std::optional<std::vector<StagedFile>> staged;
@@ -66,7 +65,7 @@ void UpdateRun::Run() {
         installed = InstallElevated();
     if (staged) {
         if (installed)
-            installed = Commit().Commit(*staged);
+            installed = CommitClosingTheApplication(*staged);
         else
             Commit().Discard(*staged);
     }
@@ -84,7 +83,16 @@ void UpdateRun::Run() {
 
 bool UpdateRun::InstallFiles(bool mirror) {
     std::optional<std::vector<StagedFile>> staged = StageRelease(mirror);
-    return staged && Commit().Commit(*staged);
+    return staged && CommitClosingTheApplication(*staged);
+}
+
+// The application is asked to close only once the whole release is staged beside it: it stays
+// usable for the whole download, and is never disturbed by a run that fails before the commit. The
+// requests are only posted; a file still in use is waited for by the commit.
+bool UpdateRun::CommitClosingTheApplication(std::vector<StagedFile>& staged) {
+    SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
+    Mark(TracePoint::CloseRequestsPosted);
+    return Commit().Commit(staged);
 }
 
 // A signed release that is not proven stages nothing at all. What an interrupted run left is

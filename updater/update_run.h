@@ -1,8 +1,8 @@
 #pragma once
-// The update run, the Click handler of MiseAJour: closes the application, installs the seven files
-// of the update file list, the whole release or none (every file staged beside the installed one,
-// then all of them committed), with an elevated instance for an installation folder this process
-// may not write, re-checks the versions and reports.
+// The update run, the Click handler of MiseAJour: installs the seven files of the update file list,
+// the whole release or none (every file staged beside the installed one, then the application asked
+// to close and all of them committed), with an elevated instance for an installation folder this
+// process may not write, re-checks the versions and reports.
 // Built with the maker's public key, it installs only what the release's signed list proves.
 // Platform-free: it reaches the window, the files, the network and the process through interfaces.
 
@@ -68,6 +68,7 @@ private:
     bool InstallElevated();
     bool LoadSignedRelease();
     std::optional<ReleaseList> FetchProvenRelease();
+    bool CommitClosingTheApplication(std::vector<StagedFile>& staged);
     ReleaseCommit Commit();
     void ReportResult(bool anyFileFailed);
     void Mark(TracePoint point, std::string_view file = {});

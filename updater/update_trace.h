@@ -9,7 +9,7 @@ namespace lumoradex {
 
 enum class TracePoint {
     Click,               // the update handler starts
-    CloseRequestsPosted, // the application has been asked to close
+    CloseRequestsPosted, // every file is staged: the application has been asked to close
     RequestSent,         // a file's request is about to go out (per file)
     FirstByte,           // its body's first bytes have arrived (per file)
     LastByte,            // its body has ended (per file)

@@ -220,6 +220,24 @@ TEST_F(UpdateInstall, AutomaticRunClosesTheApplicationReplacesItAndStartsItMinim
     EXPECT_LT(at(closes[0]), at(starts[1]));
 }
 
+// The application stays open while the release downloads: it is asked to close once every file is
+// staged, just before the files are replaced.
+TEST_F(UpdateInstall, TheApplicationIsAskedToCloseOnlyOnceEverythingIsDownloaded) {
+    InstallOldRelease(kInstallFolder);
+    PublishNewRelease();
+    scenario.Server().Set("/majv4/Velmor.exe", Reply::Ok(Scenario::VelmorBytes("4.2.0.1")).Delayed(1500ms));
+    scenario.Start(Join(kInstallFolder, "Velmor.exe"), {}, kInstallFolder);
+    ASSERT_TRUE(scenario.WaitForWindow(kApplicationTitle));
+    WineProgram& updater = scenario.StartAutomatic(kInstallFolder);
+
+    ASSERT_TRUE(ClickUpdateOnceOffered());
+    ASSERT_TRUE(scenario.Server().WaitForRequests("/majv4/Velmor.exe", 1, 20s));
+    EXPECT_TRUE(RecordsOfKind(scenario.VelmorLog(kInstallFolder), "close").empty()); // the last file downloads
+    ASSERT_TRUE(updater.WaitForExit(60s)) << "the updater did not end";
+    ExpectNewRelease(kInstallFolder);
+    EXPECT_FALSE(RecordsOfKind(scenario.VelmorLog(kInstallFolder), "close").empty());
+}
+
 // --- the mirror copy ------------------------------------------------------------------------------
 
 TEST_F(UpdateInstall, WorkingElsewhereOnDriveCAlsoUpdatesTheInstallation) {
@@ -416,16 +434,19 @@ TEST_F(UpdateInstall, AFileHeldInTheInstallationLeavesBothFoldersWhollyOld) {
     ExpectNewRelease(kInstallFolder);
 }
 
-// A file cut short installs nothing; the next automatic start offers the update again, and a whole
-// server then installs it all.
+// A file cut short installs nothing, and the running application is never asked to close; the next
+// automatic start offers the update again, and a whole server then installs it all.
 TEST_F(UpdateInstall, AFailedUpdateIsOfferedAgainAtTheNextStart) {
     InstallOldRelease(kInstallFolder);
     PublishNewRelease();
     scenario.Server().Set("/majv4/socle.mdb", Reply::CutShort(NewBytes("socle.mdb"), 600));
+    scenario.Start(Join(kInstallFolder, "Velmor.exe"), {}, kInstallFolder);
+    ASSERT_TRUE(scenario.WaitForWindow(kApplicationTitle));
     WineProgram& first = scenario.StartAutomatic(kInstallFolder);
     ASSERT_TRUE(ClickUpdateOnceOffered());
     ASSERT_TRUE(first.WaitForExit(60s));
     ExpectOldRelease(kInstallFolder);
+    EXPECT_TRUE(RecordsOfKind(scenario.VelmorLog(kInstallFolder), "close").empty());
 
     PublishNewRelease(); // whole again; the application the first run started closes when asked
     WineProgram& second = scenario.StartAutomatic(kInstallFolder);

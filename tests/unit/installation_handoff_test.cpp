@@ -105,9 +105,10 @@ TEST_F(HandedOffInstallation, InstallsAProvenReleaseInTheInstallationFolderOnly)
     EXPECT_TRUE(disk.sameFolderQueries.empty()); // no mirror copy is even considered
     EXPECT_FALSE(TouchedOutsideTheInstallation());
     EXPECT_EQ(window.message, "Veuillez patienter, téléchargement en cours (Velmor.exe)");
-    EXPECT_TRUE(std::ranges::none_of(events, [](const std::string& event) {
-        return event.starts_with("FermerFenetres") || event.starts_with("StartProgram") || event == "EndProgram";
-    }));
+    // It asks the application to close before its commit, and never starts it.
+    EXPECT_EQ(std::ranges::count(events, "FermerFenetres Lumoradex"), 1);
+    EXPECT_TRUE(std::ranges::none_of(
+        events, [](const std::string& event) { return event.starts_with("StartProgram") || event == "EndProgram"; }));
 }
 
 TEST_F(HandedOffInstallation, AnOlderOrTamperedReleaseInstallsNothing) {

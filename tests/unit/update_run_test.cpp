@@ -128,12 +128,26 @@ TEST_F(UpdateRunTest, InstallsTheSevenFilesInOrderAndReportsSuccess) {
     EXPECT_THAT(events, Not(Contains("Beep")));
 }
 
-TEST_F(UpdateRunTest, HidesTheButtonAndClosesTheApplicationBeforeDownloading) {
+// The application stays usable for the whole download: it is asked to close once every file is
+// staged, just before the commit, and not at all by a run that fails before.
+TEST_F(UpdateRunTest, HidesTheButtonAndAsksTheApplicationToCloseOnlyForTheCommit) {
+    bool closeRequestedBeforeTheLastDownload = true;
+    server.onDownload[DownloadUrl("Velmor.exe")] = [&] {
+        closeRequestedBeforeTheLastDownload = std::ranges::count(events, "FermerFenetres Lumoradex") > 0;
+    };
     RunUpdate();
-    ASSERT_GE(events.size(), 3u);
+    ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[0], "hide MiseAJour");
-    EXPECT_EQ(events[1], "FermerFenetres Lumoradex");
-    EXPECT_EQ(events[2], "message " + Progress("Velmor.prm"));
+    EXPECT_EQ(events[1], "message " + Progress("Velmor.prm"));
+    EXPECT_FALSE(closeRequestedBeforeTheLastDownload);
+    EXPECT_THAT(Since("FermerFenetres Lumoradex"), ElementsAre("FermerFenetres Lumoradex", "recheck", "message " + kOk,
+                                                              "caption Terminer"));
+    EXPECT_TRUE(IsNew("Velmor.exe"));
+
+    events.clear();
+    Unpublish("socle.mdb");
+    RunUpdate();
+    EXPECT_THAT(events, Not(Contains("FermerFenetres Lumoradex")));
 }
 
 TEST_F(UpdateRunTest, ShowsProgressAndFlushesOnceBeforeEachDownload) {
@@ -651,8 +665,8 @@ protected:
 TEST_F(SignedRunTest, ProvenReleaseInstallsEveryListedFile) {
     RunUpdate();
     ASSERT_GE(events.size(), 5u);
-    EXPECT_EQ(events[2], "fetch " + DownloadUrl("release.txt"));
-    EXPECT_EQ(events[3], "fetch " + DownloadUrl("release.sig"));
+    EXPECT_EQ(events[1], "fetch " + DownloadUrl("release.txt"));
+    EXPECT_EQ(events[2], "fetch " + DownloadUrl("release.sig"));
     EXPECT_EQ(Downloads().size(), kUpdateFileList.size());
     for (std::string_view name : kUpdateFileList)
         EXPECT_TRUE(IsPublished(std::string(name))) << name;
@@ -818,9 +832,9 @@ TEST_F(ElevationTest, AnInstallationThisProcessMayNotWriteIsLeftToOneElevatedIns
     EXPECT_EQ(HandOff(), "elevate /installation-elevee 1234");
     ExpectWorkingFolderInstalled();
     EXPECT_FALSE(disk.files.contains(Installed("Velmor.prm"))); // no mirror copy of this process's
-    EXPECT_THAT(Since(HandOff()), ElementsAre(HandOff(), "message " + Progress("Velmor.exe"), "recheck",
-                                              "message " + kOk, "caption Terminer", "StartProgram Velmor.exe 2",
-                                              "EndProgram"));
+    EXPECT_THAT(Since(HandOff()), ElementsAre(HandOff(), "message " + Progress("Velmor.exe"),
+                                              "FermerFenetres Lumoradex", "recheck", "message " + kOk,
+                                              "caption Terminer", "StartProgram Velmor.exe 2", "EndProgram"));
 }
 
 // Its own folder staged first, committed only once the elevated instance has committed: the working
