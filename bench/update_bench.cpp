@@ -5,6 +5,10 @@
 //                                       with its phases; beside it, in the same rounds, an earlier
 //                                       build of the program if one is given (a Linux path)
 //   lumoradex-bench check ROUNDS        automatic run with no update needed, start to end
+//   lumoradex-bench downtime ROUNDS     the update at 100 Mbit/s with the application running: from
+//                                       the close request it receives to the new one's start
+//   lumoradex-bench patches ROUNDS      signed releases at 100 Mbit/s: whole files, patches and
+//                                       current files skipped, the executable alone, the fallback
 // Runs in the Wine session named by LUMORADEX_WINE_STATE.
 
 #include <unistd.h>
@@ -76,6 +80,7 @@ struct UpdaterRun {
     std::size_t peakKiB = 0;
     bool installed = false;
     std::optional<bench::RunPhases> phases;
+    std::optional<double> downtime; // with the application running: its close request to its restart
 };
 
 // The runs of one build of the updater on one link.
@@ -149,8 +154,9 @@ public:
             std::fprintf(stderr,
                          "round %d: updater %.2f s / curl %.2f s / signed %.2f s (100 Mbit/s); updater %.2f s / "
                          "floor %.2f s / durable floor %.2f s / signed %.2f s",
-                         round + 1, link.seconds.back(), curlLink.back(), signedLink.seconds.back(), loop.seconds.back(),
-                         floor.seconds.back(), durableFloor.seconds.back(), signedLoop.seconds.back());
+                         round + 1, link.seconds.back(), curlLink.back(), signedLink.seconds.back(),
+                         loop.seconds.back(), floor.seconds.back(), durableFloor.seconds.back(),
+                         signedLoop.seconds.back());
             if (earlierExe)
                 std::fprintf(stderr, "; earlier build %.2f s (100 Mbit/s), %.2f s", earlierLink.seconds.back(),
                              earlierLoop.seconds.back());
@@ -230,6 +236,133 @@ public:
         bench::PrintFileTable({"unthrottled", loop.phases});
     }
 
+    // The application's downtime, from its own records: the close request its window receives, then
+    // the start of the new Velmor.exe that the updater starts in automatic mode.
+    void Downtime(int rounds) {
+        const UnmanagedWindows unmanaged(scenario_.Session());
+        const std::vector<ReleaseFile> release = RealisticRelease();
+        WriteRelease(release, files_ / "old", files_ / "new" / "majv4");
+        scenario_.Server().ServeFolder(files_ / "new");
+        scenario_.Server().SetVersionPage(kNewVersion);
+        scenario_.Server().SetBandwidth(kLinkBytesPerSecond);
+        std::vector<double> alone, running, downtime;
+        int notInstalled = 0;
+        for (int round = 0; round < rounds; ++round) {
+            for (const bool withApplication : {round % 2 == 0, round % 2 != 0}) {
+                const UpdaterRun run = RunUpdate(release, {}, withApplication);
+                notInstalled += run.installed ? 0 : 1;
+                (withApplication ? running : alone).push_back(run.seconds);
+                if (withApplication)
+                    downtime.push_back(run.downtime.value_or(-1));
+            }
+            std::fprintf(stderr, "round %d: update %.2f s alone, %.2f s with the application, downtime %.2f s\n",
+                         round + 1, alone.back(), running.back(), downtime.back());
+        }
+        const double mib = static_cast<double>(TotalSize(release)) / (1024 * 1024);
+        std::printf("Application downtime: 7 files, %.1f MiB, link limited to 100 Mbit/s, %d rounds (medians)\n", mib,
+                    rounds);
+        std::printf("%-52s %10s %10s %8s\n", "measure", "seconds", "goal", "verdict");
+        std::printf("%-52s %10.2f %10s %8s\n", "update, the application not running", Median(alone), "-", "-");
+        std::printf("%-52s %10.2f %10s %8s\n", "update, the application running", Median(running), "-", "-");
+        const double change = Median(running) / Median(alone);
+        std::printf("%-52s %10.3f %10s %8s\n", "running / not running", change, "<= 1.05", Verdict(change <= 1.05));
+        std::printf("%-52s %10.2f %10s %8s\n", "downtime: close request to the new start", Median(downtime), "<= 2",
+                    Verdict(Median(downtime) >= 0 && Median(downtime) <= 2));
+        std::printf("runs that did not install the new release: %d\n", notInstalled);
+    }
+
+    // Signed releases against the same installed one: the whole files, then the same release with
+    // its patches (the current files skipped), a release that changes the executable alone, and the
+    // release with every patch missing (the fallback to whole files).
+    void Patches(int rounds) {
+        const UnmanagedWindows unmanaged(scenario_.Session());
+        const std::vector<ReleaseFile> release = RealisticRelease();
+        WriteRelease(release, files_ / "old", files_ / "unused");
+        fs::remove_all(files_ / "unused");
+        const fs::path whole = files_ / "whole" / "majv4";
+        const fs::path patched = files_ / "patched" / "majv4";
+        const fs::path executable = files_ / "executable" / "majv4";
+        WriteChangedRelease(release, files_ / "old", whole, false);
+        WriteChangedRelease(release, files_ / "old", patched, false);
+        WriteChangedRelease(release, files_ / "old", executable, true);
+        const auto signing = Clock::now();
+        SignRelease(whole, kNewVersion);
+        SignRelease(patched, kNewVersion, TestReleaseKey(), {files_ / "old"});
+        const double signingSeconds = Seconds(Clock::now() - signing);
+        SignRelease(executable, kNewVersion, TestReleaseKey(), {files_ / "old"});
+        const std::string updater = PlaceUpdaterCopy(SignedUpdaterExecutable(), kSignedUpdaterFolder);
+        scenario_.Server().SetVersionPage(kNewVersion);
+        scenario_.Server().SetBandwidth(kLinkBytesPerSecond);
+        std::vector<std::string> patchPaths;
+        for (const auto& entry : fs::recursive_directory_iterator(patched / "patches"))
+            if (entry.is_regular_file())
+                patchPaths.push_back("/majv4/" + fs::relative(entry.path(), patched).generic_string());
+
+        struct Variant {
+            const char* name;
+            fs::path folder;
+            bool patchesMissing;
+            UpdaterSeries series;
+            std::vector<double> mebibytes;
+        };
+        std::vector<Variant> variants{{"whole files", whole, false, {}, {}},
+                                      {"patches, current files skipped", patched, false, {}, {}},
+                                      {"Velmor.exe alone changed", executable, false, {}, {}},
+                                      {"patches missing: whole files instead", patched, true, {}, {}}};
+        for (int round = 0; round < rounds; ++round) {
+            for (std::size_t turn = 0; turn < variants.size(); ++turn) {
+                Variant& variant = variants[round % 2 == 0 ? turn : variants.size() - 1 - turn];
+                scenario_.Server().ServeFolder(variant.folder.parent_path());
+                for (const std::string& path : patchPaths) {
+                    if (variant.patchesMissing)
+                        scenario_.Server().Set(path, Reply::Status(404));
+                    else
+                        scenario_.Server().Remove(path);
+                }
+                scenario_.Server().ClearRequests();
+                variant.series.Add(RunUpdate(release, updater, false, variant.folder));
+                variant.mebibytes.push_back(static_cast<double>(BytesServed(variant)) / (1024 * 1024));
+                std::fprintf(stderr, "round %d, %s: %.2f s, %.1f MiB\n", round + 1, variant.name,
+                             variant.series.seconds.back(), variant.mebibytes.back());
+            }
+        }
+
+        std::printf("Only what changed: signed releases of 7 files, %.1f MiB, link limited to 100 Mbit/s, %d rounds "
+                    "(medians; click to end). Signing with patches took %.1f s.\n",
+                    static_cast<double>(TotalSize(release)) / (1024 * 1024), rounds, signingSeconds);
+        std::printf("%-44s %10s %12s %10s\n", "release", "seconds", "MiB fetched", "peak MiB");
+        for (const Variant& variant : variants)
+            std::printf("%-44s %10.2f %12.2f %10.1f\n", variant.name, Median(variant.series.seconds),
+                        Median(variant.mebibytes), variant.series.peakKiB / 1024.0);
+        const double full = Median(variants[0].series.seconds);
+        const double bytesRatio = Median(variants[1].mebibytes) / Median(variants[0].mebibytes);
+        const double timeRatio = Median(variants[1].series.seconds) / full;
+        const double executableRatio = Median(variants[2].series.seconds) / full;
+        std::size_t peakKiB = 0;
+        int notInstalled = 0;
+        for (const Variant& variant : variants) {
+            peakKiB = std::max(peakKiB, variant.series.peakKiB);
+            notInstalled += variant.series.notInstalled;
+        }
+        std::printf("%-52s %10s %10s %8s\n", "ratio", "measured", "goal", "verdict");
+        std::printf("%-52s %10.4f %10s %8s\n", "bytes fetched, patched / whole", bytesRatio, "<= 0.1",
+                    Verdict(bytesRatio <= 0.1));
+        std::printf("%-52s %10.3f %10s %8s\n", "update time, patched / whole", timeRatio, "<= 0.2",
+                    Verdict(timeRatio <= 0.2));
+        std::printf("%-52s %10.3f %10s %8s\n", "update time, Velmor.exe alone / whole", executableRatio, "<= 0.1",
+                    Verdict(executableRatio <= 0.1));
+        std::printf("%-52s %10.3f %10s %8s\n", "update time, fallback / whole",
+                    Median(variants[3].series.seconds) / full, "-", "-");
+        std::printf("%-52s %10.1f %10s %8s\n", "peak memory, MiB", peakKiB / 1024.0, "< 48",
+                    Verdict(peakKiB < 48 * 1024));
+        std::printf("runs that did not install the new release: %d\n", notInstalled);
+        std::printf("\nPhases of the update (trace points; medians of the rounds)\n");
+        std::vector<bench::PhaseColumn> columns;
+        for (const Variant& variant : variants)
+            columns.push_back({variant.name, variant.series.phases});
+        bench::PrintPhaseTable(columns);
+    }
+
     void CheckLatency(int rounds) {
         scenario_.Server().SetVersionPage(kNewVersion);
         scenario_.PlaceVelmor("4.2.0.1", kInstallFolder);
@@ -283,13 +416,26 @@ private:
             fs::copy_file(files_ / "old" / file.name, folder / file.name, fs::copy_options::overwrite_existing);
     }
 
-    bool NewReleaseInstalled(const std::vector<ReleaseFile>& release) {
+    bool NewReleaseInstalled(const std::vector<ReleaseFile>& release, const fs::path& published) {
         for (const ReleaseFile& file : release) {
             const fs::path installed = scenario_.Linux(std::string(kInstallFolder) + "\\" + file.name);
-            if (ReadWhole(installed) != ReadWhole(files_ / "new" / "majv4" / file.name))
+            if (ReadWhole(installed) != ReadWhole(published / file.name))
                 return false;
         }
         return true;
+    }
+
+    // What the server sent since its requests were cleared, by the size of each file it served.
+    std::uintmax_t BytesServed(const auto& variant) {
+        std::uintmax_t bytes = 0;
+        for (const ReceivedRequest& request : scenario_.Server().Requests()) {
+            const fs::path file = variant.folder.parent_path() / request.path.substr(1);
+            std::error_code missing;
+            const bool missingPatch = variant.patchesMissing && request.path.starts_with("/majv4/patches/");
+            if (request.path != "/version.htm" && !missingPatch && fs::is_regular_file(file, missing))
+                bytes += fs::file_size(file);
+        }
+        return bytes;
     }
 
     // Another build of the program, in a folder of its own on drive C:.
@@ -301,9 +447,17 @@ private:
     }
 
     // The automatic run the application starts: offer, click, then the update to the end. The
-    // updater placed by the scenario unless another is named.
-    UpdaterRun RunUpdate(const std::vector<ReleaseFile>& release, const std::string& updater = {}) {
+    // updater placed by the scenario unless another is named; the application left running if asked.
+    UpdaterRun RunUpdate(const std::vector<ReleaseFile>& release, const std::string& updater = {},
+                         bool withApplication = false, std::optional<fs::path> published = std::nullopt) {
         InstallOldRelease(release);
+        const std::string applicationLog = std::string(kInstallFolder) + "\\velmor.log";
+        scenario_.Remove(applicationLog);
+        if (withApplication) {
+            scenario_.Start(std::string(kInstallFolder) + "\\Velmor.exe", {}, kInstallFolder);
+            if (!scenario_.WaitForWindow("Lumoradex"))
+                throw std::runtime_error("the application did not show its window");
+        }
         SettleDisk();
         WineProgram& program =
             updater.empty() ? scenario_.StartAutomatic(kInstallFolder) : scenario_.Start(updater, {}, kInstallFolder);
@@ -321,8 +475,15 @@ private:
         });
         const double end = bench::TraceClockSeconds();
         program.Kill();
+        if (withApplication) {
+            const std::vector<Record> log = scenario_.VelmorLog(kInstallFolder);
+            const std::vector<Record> closes = RecordsOfKind(log, "close");
+            const std::vector<Record> starts = RecordsOfKind(log, "start");
+            if (!closes.empty() && starts.size() == 2)
+                run.downtime = (starts[1].Number("time_ms") - closes.front().Number("time_ms")) / 1000.0;
+        }
         KillWineProcesses(scenario_.Session(), "Velmor.exe"); // the application it started
-        run.installed = NewReleaseInstalled(release);
+        run.installed = NewReleaseInstalled(release, published.value_or(files_ / "new" / "majv4"));
         run.phases = bench::PhasesOf(bench::ParseTrace(program.Output()), click, end);
         return run;
     }
@@ -394,7 +555,9 @@ private:
 
 int Run(int argc, char** argv) {
     if (argc < 3 || argc > 4) {
-        std::fputs("usage: lumoradex-bench throughput ROUNDS [EARLIER_EXE] | check ROUNDS\n", stderr);
+        std::fputs("usage: lumoradex-bench throughput ROUNDS [EARLIER_EXE] | check ROUNDS | downtime ROUNDS | "
+                   "patches ROUNDS\n",
+                   stderr);
         return 2;
     }
     const std::string what = argv[1];
@@ -405,6 +568,10 @@ int Run(int argc, char** argv) {
         bench.Throughput(rounds, earlierExe);
     else if (what == "check")
         bench.CheckLatency(rounds);
+    else if (what == "downtime")
+        bench.Downtime(rounds);
+    else if (what == "patches")
+        bench.Patches(rounds);
     else
         throw std::invalid_argument("unknown benchmark " + what);
     return 0;

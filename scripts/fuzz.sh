@@ -13,7 +13,7 @@ cmake --build "$build"
 
 status=0
 printf '%-18s %8s %12s %10s %9s %s\n' target seconds runs exec/s coverage result
-for name in version_page numeric_reading; do
+for name in version_page numeric_reading vcdiff_decoder; do
     grown="$build/tests/fuzz/corpus/$name"
     artifacts="$build/tests/fuzz/artifacts/$name/"
     mkdir -p "$grown" "$artifacts"

@@ -41,6 +41,55 @@ std::wstring FullPath(const std::string& path) {
     }
 }
 
+OVERLAPPED At(std::uint64_t offset) {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return position;
+}
+
+std::uint64_t SizeOf(HANDLE file) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        ThrowLastError("GetFileSizeEx");
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+// Positioned reads, so that reading never moves where the file is written. A read past the end
+// succeeds with nothing (ERROR_HANDLE_EOF on some systems).
+std::size_t ReadFileAt(HANDLE file, std::uint64_t offset, std::byte* data, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - total, 1u << 30));
+        OVERLAPPED position = At(offset + total);
+        DWORD read = 0;
+        if (!ReadFile(file, data + total, piece, &read, &position)) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_HANDLE_EOF)
+                break;
+            throw Win32Error("ReadFile", code);
+        }
+        if (read == 0)
+            break;
+        total += read;
+    }
+    return total;
+}
+
+// An installed file is read while the application may be running it: the loader's own opening
+// shares reading and deletion, and so must this one. Nobody may write it while it is read.
+class Win32FileReader final : public FileReader {
+public:
+    explicit Win32FileReader(UniqueFile file) : file_(std::move(file)) {}
+    std::uint64_t Size() const override { return SizeOf(file_.Get()); }
+    std::size_t ReadAt(std::uint64_t offset, std::byte* data, std::size_t size) override {
+        return ReadFileAt(file_.Get(), offset, data, size);
+    }
+
+private:
+    UniqueFile file_;
+};
+
 // The file is held from its creation to its rename with no sharing at all: between the check of the
 // bytes written and the rename, no other program can change them, delete the file or put another
 // under its name.
@@ -51,14 +100,20 @@ public:
     void Write(const std::byte* data, std::size_t size) override {
         while (size > 0) {
             const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+            OVERLAPPED position = At(written_);
             DWORD written = 0;
-            if (!WriteFile(file_.Get(), data, piece, &written, nullptr))
+            if (!WriteFile(file_.Get(), data, piece, &written, &position))
                 ThrowLastError("WriteFile");
             if (written == 0)
                 throw Win32Error("WriteFile", ERROR_WRITE_FAULT);
             data += written;
             size -= written;
+            written_ += written;
         }
+    }
+    std::uint64_t Size() const override { return written_; }
+    std::size_t ReadAt(std::uint64_t offset, std::byte* data, std::size_t size) override {
+        return ReadFileAt(file_.Get(), offset, data, size);
     }
 
     // The file is flushed before it may be renamed over an installed one: after a crash of the
@@ -97,11 +152,11 @@ public:
 
 private:
     UniqueFile file_;
+    std::uint64_t written_ = 0;
 };
 
 UniqueFile OpenForWriting(const std::string& path, DWORD access, DWORD disposition) {
-    UniqueFile file(
-        CreateFileW(Widen(path).c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(Widen(path).c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         ThrowLastError("CreateFileW");
     return file;
@@ -149,7 +204,15 @@ void Win32InstallationFiles::Delete(const std::string& path) {
 // never opened, so no write can be redirected. Unshared while it is written, so no other program
 // reads a half-written file; the right to delete it is the right to rename it.
 std::unique_ptr<FileWriter> Win32InstallationFiles::Create(const std::string& path) {
-    return std::make_unique<Win32FileWriter>(OpenForWriting(path, GENERIC_WRITE | DELETE, CREATE_NEW));
+    return std::make_unique<Win32FileWriter>(OpenForWriting(path, GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW));
+}
+
+std::unique_ptr<FileReader> Win32InstallationFiles::OpenToRead(const std::string& path) {
+    UniqueFile file(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
+        ThrowLastError("CreateFileW");
+    return std::make_unique<Win32FileReader>(std::move(file));
 }
 
 void Win32InstallationFiles::Copy(const std::string& source, const std::string& destination) {

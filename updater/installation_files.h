@@ -15,11 +15,20 @@ enum class ReplaceResult {
     TargetInUse, // a sharing violation or a running executable: worth trying again a moment later
 };
 
-// A new file being written from its start, held open so that no other program may write or delete
-// it until it has been renamed over its target. Write throws when the bytes cannot be stored.
-class FileWriter {
+// A file read at any offset, held so that no other program may write it while it is open.
+class FileReader {
 public:
-    virtual ~FileWriter() = default;
+    virtual ~FileReader() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Up to size bytes at offset; fewer only at the end of the file.
+    virtual std::size_t ReadAt(std::uint64_t offset, std::byte* data, std::size_t size) = 0;
+};
+
+// A new file being written from its start, held open so that no other program may write or delete
+// it until it has been renamed over its target; what it holds so far may be read back. Write throws
+// when the bytes cannot be stored.
+class FileWriter : public FileReader {
+public:
     virtual void Write(const std::byte* data, std::size_t size) = 0;
     // Flushes every byte to the disk; the file stays open and held.
     virtual void Flush() = 0;
@@ -36,6 +45,8 @@ public:
     virtual void Delete(const std::string& path) = 0;
     // Creates a new file, held open: fails if anything (a file, a link) already has its name.
     virtual std::unique_ptr<FileWriter> Create(const std::string& path) = 0;
+    // Opens an existing file to read it; others may read it meanwhile, but not write it.
+    virtual std::unique_ptr<FileReader> OpenToRead(const std::string& path) = 0;
     // Copies source to destination, replacing it, with every byte flushed to the disk.
     virtual void Copy(const std::string& source, const std::string& destination) = 0;
     // Renames source over target atomically (target need not exist); throws unless the target is in use.

@@ -9,10 +9,13 @@ namespace lumoradex {
 namespace {
 
 constexpr std::string_view kVersionPrefix = "version ";
+constexpr std::string_view kPatchPrefix = "patch ";
 // Enough for any file size in 63 bits.
 constexpr std::size_t kMaxSizeDigits = 18;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Lines end in LF; a CR before it is dropped, since the signature, not the line ends, proves the text.
 std::string_view NextLine(std::string_view& rest) {
@@ -76,7 +79,9 @@ std::optional<std::string_view> TakeField(std::string_view& rest) {
     return field;
 }
 
-bool IsUpdateFile(std::string_view name) { return std::ranges::find(kUpdateFileList, name) != kUpdateFileList.end(); }
+bool IsUpdateFile(std::string_view name) {
+    return std::ranges::find(kUpdateFileList, name) != kUpdateFileList.end();
+}
 
 // "<digest> <size> <name>", the name one of the update's files and not listed before.
 bool AddFileLine(std::string_view line, ReleaseList& list) {
@@ -89,16 +94,36 @@ bool AddFileLine(std::string_view line, ReleaseList& list) {
     return digest && size && list.files.try_emplace(std::string(line), ReleaseFile{*digest, *size}).second;
 }
 
-} // namespace
+// "patch <old digest> <patch digest> <size> <name>", at most one patch per old file of a name.
+bool AddPatchLine(std::string_view line, PatchList& patches) {
+    if (!line.starts_with(kPatchPrefix))
+        return false;
+    line.remove_prefix(kPatchPrefix.size());
+    const std::optional<std::string_view> fromText = TakeField(line);
+    const std::optional<std::string_view> digestText = fromText ? TakeField(line) : std::nullopt;
+    const std::optional<std::string_view> sizeText = digestText ? TakeField(line) : std::nullopt;
+    if (!sizeText || !IsUpdateFile(line))
+        return false;
+    const std::optional<Sha256Digest> from = ParseDigest(*fromText);
+    const std::optional<Sha256Digest> digest = ParseDigest(*digestText);
+    const std::optional<std::int64_t> size = ParseSize(*sizeText);
+    if (!from || !digest || !size)
+        return false;
+    std::vector<ReleasePatch>& offered = patches[std::string(line)];
+    if (std::ranges::any_of(offered, [&](const ReleasePatch& patch) { return patch.from == *from; }))
+        return false;
+    offered.push_back({*from, *digest, *size});
+    return true;
+}
 
-// Empty lines may only end the text.
-std::optional<ReleaseList> ParseReleaseList(std::string_view text) {
+// "version <version>", then lines that addLine accepts; empty lines may only end the text.
+template <class AddLine> std::optional<std::string_view> ParseLines(std::string_view text, AddLine addLine) {
     if (text.size() > kMaxReleaseListSize)
         return std::nullopt;
     const std::string_view first = NextLine(text);
-    if (!first.starts_with(kVersionPrefix) || !IsVersionText(first.substr(kVersionPrefix.size())))
+    const std::string_view version = first.substr(std::min(first.size(), kVersionPrefix.size()));
+    if (!first.starts_with(kVersionPrefix) || !IsVersionText(version))
         return std::nullopt;
-    ReleaseList list{std::string(first.substr(kVersionPrefix.size())), {}};
     while (!text.empty()) {
         const std::string_view line = NextLine(text);
         if (line.empty()) {
@@ -106,10 +131,40 @@ std::optional<ReleaseList> ParseReleaseList(std::string_view text) {
                 return std::nullopt;
             break;
         }
-        if (!AddFileLine(line, list))
+        if (!addLine(line))
             return std::nullopt;
     }
+    return version;
+}
+
+} // namespace
+
+std::optional<ReleaseList> ParseReleaseList(std::string_view text) {
+    ReleaseList list;
+    const std::optional<std::string_view> version =
+        ParseLines(text, [&](std::string_view line) { return AddFileLine(line, list); });
+    if (!version)
+        return std::nullopt;
+    list.version = *version;
     return list;
+}
+
+// A patch list proves nothing about another release: its patches would never give that release's files.
+std::optional<PatchList> ParsePatchList(std::string_view text, std::string_view version) {
+    PatchList patches;
+    const std::optional<std::string_view> listed =
+        ParseLines(text, [&](std::string_view line) { return AddPatchLine(line, patches); });
+    if (!listed || *listed != version)
+        return std::nullopt;
+    return patches;
+}
+
+std::string PatchPath(std::string_view name, const Sha256Digest& from) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string path = "patches/" + std::string(name) + "/";
+    for (std::uint8_t byte : from)
+        path += {kDigits[byte >> 4], kDigits[byte & 15]};
+    return path + ".vcdiff";
 }
 
 bool MayInstallRelease(std::string_view releaseVersion, std::string_view installedVersion) {

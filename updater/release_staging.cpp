@@ -1,5 +1,6 @@
 #include "updater/release_staging.h"
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <utility>
@@ -9,6 +10,8 @@
 #include "updater/download_decision.h"
 #include "updater/failure_rule.h"
 #include "updater/installation_folder.h"
+#include "updater/installed_digests.h"
+#include "updater/patch_application.h"
 #include "updater/server_addresses.h"
 #include "updater/update_file_list.h"
 
@@ -16,9 +19,21 @@ namespace lumoradex {
 namespace {
 
 constexpr char kTemporaryPrefix[] = "New";
+constexpr char kPatchSuffix[] = ".vcdiff";
 constexpr int kPollMilliseconds = 100;
 // The busy flag must fall once a transfer is over; the request time-out bounds the wait.
 constexpr int kMaxBusyPolls = 600;
+
+// "New" + the name, in the target's folder.
+std::string TemporaryOf(const std::string& target) {
+    const std::size_t nameStart = target.find_last_of('\\') + 1;
+    return target.substr(0, nameStart) + kTemporaryPrefix + target.substr(nameStart);
+}
+
+// Where a file's patch waits while it is applied: in the folder this process works in.
+std::string PatchTemporaryOf(const std::string& name) {
+    return kTemporaryPrefix + name + kPatchSuffix;
+}
 
 std::string ProgressMessage(const std::string& name) {
     return "Veuillez patienter, téléchargement en cours (" + name + ")";
@@ -33,8 +48,8 @@ class TemporaryFileSink final : public DownloadSink {
 public:
     using Planner = std::function<BodyPlan(std::optional<std::uint64_t> announced)>;
 
-    TemporaryFileSink(const std::vector<StagedFile>& files, MainWindowItems& window, Sha256Hash* hash,
-                      Planner planner, std::function<void()> firstBytes)
+    TemporaryFileSink(const std::vector<StagedFile>& files, MainWindowItems& window, Sha256Hash* hash, Planner planner,
+                      std::function<void()> firstBytes)
         : files_(files), window_(window), hash_(hash), planner_(std::move(planner)),
           firstBytes_(std::move(firstBytes)) {}
 
@@ -135,23 +150,146 @@ std::vector<StagedFile> ReleaseStaging::StageOne(const std::string& name) {
 
 // A stale temporary file of an interrupted run is removed before anything else; if it cannot be,
 // the file fails. Nothing is returned for a file the signed list leaves out: it is not part of the
-// release, and the installed copy stays.
+// release, and the installed copy stays; nor for one whose installed copies are all current already.
 std::optional<ReleaseStaging::Received> ReleaseStaging::FetchFile(const std::string& name) {
     if (signedRelease_ && !signedRelease_->files.contains(name))
         return std::nullopt;
-    std::vector<StagedFile> temporaries;
-    if (mirror_) {
-        const std::string folder = std::string(kInstallationFolder) + "\\";
-        temporaries.push_back({name, folder + name, folder + kTemporaryPrefix + name, nullptr, true});
-    }
-    temporaries.push_back({name, name, kTemporaryPrefix + name, nullptr, false});
-    for (const StagedFile& file : temporaries) {
-        if (services_.environment.OrdinaryFileExists(file.temporary))
-            services_.files.Delete(file.temporary);
-    }
+    std::vector<std::string> targets = TargetsOf(name);
+    for (const std::string& target : targets)
+        RemoveStale(TemporaryOf(target));
+    RemoveStale(PatchTemporaryOf(name));
     services_.window.SetMessage(ProgressMessage(name));
     services_.window.FlushMessages();
-    return DownloadToFiles(name, std::move(temporaries));
+    if (signedRelease_) {
+        const std::optional<Sha256Digest> installed = LeaveOutCurrentCopies(name, targets);
+        if (targets.empty())
+            return std::nullopt;
+        if (const ReleasePatch* patch = installed ? FindPatch(name, *installed) : nullptr) {
+            std::optional<Received> patched;
+            SkipOnFailure([&] { patched = PatchToFiles(name, *patch, targets); });
+            if (patched)
+                return patched;
+        }
+    }
+    return DownloadToFiles(name, NewTemporaries(name, targets));
+}
+
+// The installation folder's copy first, when it gets one.
+std::vector<std::string> ReleaseStaging::TargetsOf(const std::string& name) const {
+    std::vector<std::string> targets;
+    if (mirror_)
+        targets.push_back(std::string(kInstallationFolder) + "\\" + name);
+    targets.push_back(name);
+    return targets;
+}
+
+std::vector<StagedFile> ReleaseStaging::NewTemporaries(const std::string& name,
+                                                       const std::vector<std::string>& targets) {
+    std::vector<StagedFile> temporaries;
+    for (const std::string& target : targets)
+        temporaries.push_back({name, target, TemporaryOf(target), nullptr, target != name});
+    return temporaries;
+}
+
+void ReleaseStaging::RemoveStale(const std::string& temporary) {
+    if (services_.environment.OrdinaryFileExists(temporary))
+        services_.files.Delete(temporary);
+}
+
+// A copy that already has the listed size and digest is left as it is. Returns the digest the
+// copies left to replace share, if they share one: a patch from it makes the new file for all of them.
+std::optional<Sha256Digest> ReleaseStaging::LeaveOutCurrentCopies(const std::string& name,
+                                                                  std::vector<std::string>& targets) {
+    if (!digests_)
+        digests_ =
+            std::make_unique<InstalledDigests>(services_.files, *services_.releaseVerifier, CopiesWorthHashing());
+    const Sha256Digest& listed = signedRelease_->files.find(name)->second.sha256;
+    std::vector<std::optional<Sha256Digest>> digests;
+    std::erase_if(targets, [&](const std::string& target) {
+        const std::optional<Sha256Digest> digest = digests_->Get(target, [&] { services_.window.RepaintNow(); });
+        if (digest == listed)
+            return true;
+        digests.push_back(digest);
+        return false;
+    });
+    Mark(TracePoint::InstalledHashed, name);
+    if (digests.empty() || !digests.front() || std::ranges::count(digests, digests.front()) != std::ssize(digests))
+        return std::nullopt;
+    return digests.front();
+}
+
+// Every installed copy of the release's files that may be current (it has the listed size) or may
+// be patched, in the order the files are fetched.
+std::vector<std::string> ReleaseStaging::CopiesWorthHashing() {
+    std::vector<std::string> copies;
+    for (std::string_view listedName : kUpdateFileList) {
+        const std::string name(listedName);
+        const auto listed = signedRelease_->files.find(name);
+        if (listed == signedRelease_->files.end())
+            continue;
+        for (const std::string& target : TargetsOf(name)) {
+            if (HoldsUnlessFailed([&] {
+                    return services_.environment.OrdinaryFileExists(target) &&
+                           (signedRelease_->patches.contains(name) ||
+                            services_.files.Length(target) == listed->second.size);
+                }))
+                copies.push_back(target);
+        }
+    }
+    return copies;
+}
+
+const ReleasePatch* ReleaseStaging::FindPatch(const std::string& name, const Sha256Digest& installed) const {
+    const auto offered = signedRelease_->patches.find(name);
+    if (offered == signedRelease_->patches.end())
+        return nullptr;
+    const auto patch = std::ranges::find(offered->second, installed, &ReleasePatch::from);
+    return patch != offered->second.end() ? &*patch : nullptr;
+}
+
+// The patch is downloaded into a temporary file of its own, held like the others, and proven by its
+// listed size and digest before a byte of it is decoded. The new file it makes is proven here, by
+// the file's listed size and digest, before it may stand for a download: nothing is returned when
+// anything fails, and the caller downloads the whole file instead.
+std::optional<ReleaseStaging::Received> ReleaseStaging::PatchToFiles(const std::string& name, const ReleasePatch& patch,
+                                                                     const std::vector<std::string>& targets) {
+    const ReleaseFile& listed = signedRelease_->files.find(name)->second;
+    std::vector<StagedFile> patchFile;
+    patchFile.push_back({name, name, PatchTemporaryOf(name), nullptr, false});
+    std::optional<Received> received =
+        DownloadToFiles(name, std::move(patchFile), PatchPath(name, patch.from), ReleaseFile{patch.sha256, patch.size});
+    if (!received || received->size != patch.size || received->sha256 != patch.sha256) {
+        if (received)
+            Discard(received->files);
+        return std::nullopt;
+    }
+    std::vector<StagedFile> temporaries = NewTemporaries(name, targets);
+    std::optional<Received> patched;
+    SkipOnFailure([&] {
+        for (StagedFile& file : temporaries)
+            file.held = services_.files.Create(file.temporary);
+        const std::unique_ptr<FileReader> installed = services_.files.OpenToRead(targets.front());
+        BackgroundSha256 hash(services_.releaseVerifier->StartSha256());
+        std::int64_t written = 0;
+        ApplyPatch(*received->files.front().held, *installed, static_cast<std::uint64_t>(listed.size),
+                   [&](const std::byte* data, std::size_t size) {
+                       for (StagedFile& file : temporaries)
+                           file.held->Write(data, size);
+                       hash.Add(data, size);
+                       written += static_cast<std::int64_t>(size);
+                       services_.window.RepaintNow();
+                   });
+        const Sha256Digest digest = hash.Finish();
+        if (written == listed.size && digest == listed.sha256)
+            patched = Received{name, std::move(temporaries), DownloadResult::Complete, written, digest};
+    });
+    Discard(received->files);
+    if (!patched) {
+        Discard(temporaries);
+        return std::nullopt;
+    }
+    Mark(TracePoint::Patched, name);
+    return patched;
 }
 
 // A transfer that fails or is cut short leaves partial files: they are removed, and the failure
@@ -161,8 +299,18 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::FetchFile(const std::str
 // here, so that no more than one file's bytes wait for the hash.
 std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const std::string& name,
                                                                         std::vector<StagedFile> temporaries) {
+    const ReleaseFile* listed = signedRelease_ ? &signedRelease_->files.find(name)->second : nullptr;
+    return DownloadToFiles(name, std::move(temporaries), name,
+                           listed ? std::optional<ReleaseFile>(*listed) : std::nullopt);
+}
+
+// signedFile: the size and digest that will prove the body, in signed mode.
+std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const std::string& name,
+                                                                        std::vector<StagedFile> temporaries,
+                                                                        const std::string& published,
+                                                                        const std::optional<ReleaseFile>& signedFile) {
     std::unique_ptr<Sha256Hash> hash =
-        signedRelease_ ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
+        signedFile ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
     const bool created = SkipOnFailure([&] {
         for (StagedFile& file : temporaries)
             file.held = services_.files.Create(file.temporary);
@@ -173,20 +321,20 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const st
     }
     TemporaryFileSink sink(
         temporaries, services_.window, hash.get(),
-        [&](std::optional<std::uint64_t> announced) { return PlanBody(name, announced); },
+        [&](std::optional<std::uint64_t> announced) { return PlanBody(name, signedFile, announced); },
         [&] { Mark(TracePoint::FirstByte, name); });
     DownloadResult result = DownloadResult::Failed;
     Mark(TracePoint::RequestSent, name);
-    SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(name), sink); });
+    SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(published), sink); });
     WaitWhileTransferBusy();
     Mark(TracePoint::LastByte, name);
     const bool leftOut = !signedRelease_ && (result == DownloadResult::Refused || result == DownloadResult::Declined);
     const bool whole = result == DownloadResult::Complete || (result == DownloadResult::Unproven && hash);
     Sha256Digest digest{};
     const bool hashed = whole && SkipOnFailure([&] {
-        if (hash)
-            digest = hash->Finish();
-    });
+                            if (hash)
+                                digest = hash->Finish();
+                        });
     if (leftOut || !hashed) {
         Discard(temporaries);
         if (leftOut)
@@ -199,9 +347,10 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const st
 // Judged before any byte of the body arrives, from the length the server announces. Unsigned, a
 // body must announce its length and pass the size tests against the installed copy; signed, only the
 // listed size will do.
-BodyPlan ReleaseStaging::PlanBody(const std::string& name, std::optional<std::uint64_t> announced) {
-    if (signedRelease_)
-        return SignedBodyPlan(signedRelease_->files.find(name)->second, announced);
+BodyPlan ReleaseStaging::PlanBody(const std::string& name, const std::optional<ReleaseFile>& signedFile,
+                                  std::optional<std::uint64_t> announced) {
+    if (signedFile)
+        return SignedBodyPlan(*signedFile, announced);
     const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
     std::optional<std::uint64_t> freeBytes;
     if (oldSize == 0)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "updater/installed_digests.h"
 #include "updater/job_thread.h"
 #include "updater/release_commit.h"
 #include "updater/release_list.h"
@@ -40,8 +41,19 @@ private:
     using DiskThread = JobThread<Staged>;
 
     std::optional<Received> FetchFile(const std::string& name);
+    std::vector<std::string> TargetsOf(const std::string& name) const;
+    std::vector<std::string> CopiesWorthHashing();
+    std::vector<StagedFile> NewTemporaries(const std::string& name, const std::vector<std::string>& targets);
+    void RemoveStale(const std::string& temporary);
+    std::optional<Sha256Digest> LeaveOutCurrentCopies(const std::string& name, std::vector<std::string>& targets);
+    const ReleasePatch* FindPatch(const std::string& name, const Sha256Digest& installed) const;
+    std::optional<Received> PatchToFiles(const std::string& name, const ReleasePatch& patch,
+                                         const std::vector<std::string>& targets);
     std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries);
-    BodyPlan PlanBody(const std::string& name, std::optional<std::uint64_t> announced);
+    std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries,
+                                            const std::string& published, const std::optional<ReleaseFile>& signedFile);
+    BodyPlan PlanBody(const std::string& name, const std::optional<ReleaseFile>& signedFile,
+                      std::optional<std::uint64_t> announced);
     std::vector<StagedFile> StageReceived(Received received);
     Staged StageHere(Received received);
     std::optional<Staged> HandToDisk(DiskThread* disk, Received received);
@@ -53,6 +65,7 @@ private:
     UpdateServices services_;
     const std::optional<ReleaseList>& signedRelease_;
     bool mirror_;
+    std::unique_ptr<InstalledDigests> digests_; // in signed mode, from the first file on
 };
 
 } // namespace lumoradex

@@ -25,6 +25,8 @@ constexpr char kFinishCaption[] = "Terminer";
 
 constexpr char kReleaseListName[] = "release.txt";
 constexpr char kReleaseSignatureName[] = "release.sig";
+constexpr char kPatchListName[] = "patches.txt";
+constexpr char kPatchSignatureName[] = "patches.sig";
 // A DER signature of P-256 takes 72 bytes at most.
 constexpr std::size_t kMaxSignatureSize = 256;
 
@@ -124,7 +126,8 @@ UpdateRun::Division UpdateRun::DivideTheWork() {
         return division;
     SkipOnFailure([&] {
         const std::string installation(kInstallationFolder);
-        const bool workingInInstallation = services_.files.SameFolder(services_.environment.CurrentFolder(), installation);
+        const bool workingInInstallation =
+            services_.files.SameFolder(services_.environment.CurrentFolder(), installation);
         const bool installationPresent = services_.environment.OrdinaryFileExists(std::string(kInstalledExecutable));
         if (!workingInInstallation && !installationPresent)
             return;
@@ -141,8 +144,9 @@ UpdateRun::Division UpdateRun::DivideTheWork() {
 bool UpdateRun::InstallElevated() {
     std::optional<int> exitCode;
     SkipOnFailure([&] {
-        exitCode = services_.elevation->RunElevated(FormatHandOff({services_.elevation->ProgressWindow()}),
-                                                    [&](const std::string& text) { services_.window.SetMessage(text); });
+        exitCode =
+            services_.elevation->RunElevated(FormatHandOff({services_.elevation->ProgressWindow()}),
+                                             [&](const std::string& text) { services_.window.SetMessage(text); });
     });
     return exitCode == static_cast<int>(HandOffExit::Installed);
 }
@@ -159,25 +163,36 @@ bool UpdateRun::LoadSignedRelease() {
 
 // The signature is checked before the list is parsed: nothing of an unproven text is read.
 std::optional<ReleaseList> UpdateRun::FetchProvenRelease() {
-    const std::optional<std::string> list =
-        services_.transfer.FetchText(DownloadUrl(kReleaseListName), kMaxReleaseListSize);
-    if (!list)
-        return std::nullopt;
-    const std::optional<std::string> der =
-        services_.transfer.FetchText(DownloadUrl(kReleaseSignatureName), kMaxSignatureSize);
-    const std::optional<RawP256Signature> signature = der ? P256SignatureFromDer(*der) : std::nullopt;
-    if (!signature || !services_.releaseVerifier->Verifies(*list, *signature))
-        return std::nullopt;
-    std::optional<ReleaseList> release = ParseReleaseList(*list);
+    const std::optional<std::string> list = FetchSignedText(kReleaseListName, kReleaseSignatureName);
+    std::optional<ReleaseList> release = list ? ParseReleaseList(*list) : std::nullopt;
     if (!release)
         return std::nullopt;
     // The release is judged against the executable it would replace, by its full path, never against
     // one the library search order might find first (beside the updater, say): a version that cannot
     // be read gives nothing to judge by, and nothing is installed.
-    const std::string installed = services_.environment.FileVersion(ExecutableIn(services_.environment.CurrentFolder()));
+    const std::string installed =
+        services_.environment.FileVersion(ExecutableIn(services_.environment.CurrentFolder()));
     if (installed == kUnreadableVersion || !MayInstallRelease(release->version, installed))
         return std::nullopt;
+    // Patches only spare downloads: a release without a proven patch list of its own is installed
+    // from whole files.
+    SkipOnFailure([&] {
+        const std::optional<std::string> patches = FetchSignedText(kPatchListName, kPatchSignatureName);
+        release->patches = ParsePatchList(patches.value_or(""), release->version).value_or(PatchList{});
+    });
     return release;
+}
+
+// The text of a list, only when the maker's signature of it verifies.
+std::optional<std::string> UpdateRun::FetchSignedText(const char* listName, const char* signatureName) {
+    const std::optional<std::string> list = services_.transfer.FetchText(DownloadUrl(listName), kMaxReleaseListSize);
+    if (!list)
+        return std::nullopt;
+    const std::optional<std::string> der = services_.transfer.FetchText(DownloadUrl(signatureName), kMaxSignatureSize);
+    const std::optional<RawP256Signature> signature = der ? P256SignatureFromDer(*der) : std::nullopt;
+    if (!signature || !services_.releaseVerifier->Verifies(*list, *signature))
+        return std::nullopt;
+    return list;
 }
 
 // A file staged alone and committed alone, the installation folder's copy with it.

@@ -68,6 +68,7 @@ private:
     bool InstallElevated();
     bool LoadSignedRelease();
     std::optional<ReleaseList> FetchProvenRelease();
+    std::optional<std::string> FetchSignedText(const char* listName, const char* signatureName);
     bool CommitClosingTheApplication(std::vector<StagedFile>& staged);
     ReleaseCommit Commit();
     void ReportResult(bool anyFileFailed);

@@ -8,12 +8,16 @@ std::string_view TracePointName(TracePoint point) {
         return "click";
     case TracePoint::CloseRequestsPosted:
         return "close-requests-posted";
+    case TracePoint::InstalledHashed:
+        return "installed-hashed";
     case TracePoint::RequestSent:
         return "request-sent";
     case TracePoint::FirstByte:
         return "first-byte";
     case TracePoint::LastByte:
         return "last-byte";
+    case TracePoint::Patched:
+        return "patched";
     case TracePoint::Flushed:
         return "flushed";
     case TracePoint::CommitStarted:

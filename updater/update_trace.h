@@ -10,9 +10,11 @@ namespace lumoradex {
 enum class TracePoint {
     Click,               // the update handler starts
     CloseRequestsPosted, // every file is staged: the application has been asked to close
+    InstalledHashed,     // the installed copies of a signed file are hashed (per file)
     RequestSent,         // a file's request is about to go out (per file)
     FirstByte,           // its body's first bytes have arrived (per file)
     LastByte,            // its body has ended (per file)
+    Patched,             // its new content has been made from the installed copy and a patch (per file)
     Flushed,             // its temporary file is on the disk (per file)
     CommitStarted,       // every file is staged: the replacements begin
     Replaced,            // the temporary file has been renamed over it (per file)

@@ -18,10 +18,13 @@ fs::path OtherTestKey() {
     return SourceFolder() / "tests" / "keys" / "test_other_key.pem";
 }
 
-void SignRelease(const fs::path& folder, std::string_view version, const fs::path& key) {
-    const CommandResult signing = RunCommand(
-        {(SourceFolder() / "tools" / "sign-release").string(), folder.string(), key.string(), std::string(version)},
-        EnvironmentWith({}));
+void SignRelease(const fs::path& folder, std::string_view version, const fs::path& key,
+                 const std::vector<fs::path>& earlierReleases) {
+    std::vector<std::string> command{(SourceFolder() / "tools" / "sign-release").string(), folder.string(), key.string(),
+                                     std::string(version)};
+    for (const fs::path& earlier : earlierReleases)
+        command.push_back(earlier.string());
+    const CommandResult signing = RunCommand(command, EnvironmentWith({}));
     if (signing.exitCode != 0)
         throw std::runtime_error("tools/sign-release failed: " + signing.errors);
 }

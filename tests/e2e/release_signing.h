@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string_view>
+#include <vector>
 
 namespace lumoradex::e2e {
 
@@ -11,8 +12,10 @@ namespace lumoradex::e2e {
 std::filesystem::path TestReleaseKey();
 std::filesystem::path OtherTestKey();
 
-// Writes release.txt and release.sig into the folder (a Linux path); throws when the script fails.
+// Writes release.txt and release.sig into the folder (a Linux path), and the patches from the earlier
+// releases' folders with their list; throws when the script fails.
 void SignRelease(const std::filesystem::path& folder, std::string_view version,
-                 const std::filesystem::path& key = TestReleaseKey());
+                 const std::filesystem::path& key = TestReleaseKey(),
+                 const std::vector<std::filesystem::path>& earlierReleases = {});
 
 } // namespace lumoradex::e2e

@@ -470,8 +470,10 @@ protected:
 
     // Signs release_ as the maker does and publishes it with its list and signature, each file
     // streamed or with its length.
+    // With earlier releases' folders, their patches are published too.
     void PublishSignedRelease(bool streamed = false, std::string_view version = "4.2.1",
-                              const std::filesystem::path& key = TestReleaseKey()) {
+                              const std::filesystem::path& key = TestReleaseKey(),
+                              const std::vector<std::string>& earlierReleases = {}) {
         scenario.Server().SetVersionPage("4.2.1");
         for (const auto& [name, bytes] : release_) {
             scenario.WriteFile(Join(kReleaseFolder, name), bytes);
@@ -479,9 +481,28 @@ protected:
             reply.chunked = streamed;
             scenario.Server().Set("/majv4/" + name, reply);
         }
-        SignRelease(scenario.Linux(kReleaseFolder), version, key);
+        std::vector<std::filesystem::path> earlier;
+        for (const std::string& folder : earlierReleases)
+            earlier.push_back(scenario.Linux(folder));
+        SignRelease(scenario.Linux(kReleaseFolder), version, key, earlier);
         for (const char* name : {"release.txt", "release.sig"})
             scenario.Server().Set(std::string("/majv4/") + name, Reply::Ok(scenario.ReadFile(Join(kReleaseFolder, name))));
+        if (earlier.empty())
+            return;
+        const std::filesystem::path published = scenario.Linux(kReleaseFolder);
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(published)) {
+            const std::string relative = std::filesystem::relative(entry.path(), published).generic_string();
+            std::ifstream in(entry.path(), std::ios::binary);
+            if (entry.is_regular_file() && relative.starts_with("patches"))
+                scenario.Server().Set("/majv4/" + relative,
+                                      Reply::Ok(std::string(std::istreambuf_iterator<char>(in), {})));
+        }
+    }
+    // The published patch of a file, from the old release's copy.
+    std::string PatchOf(const std::string& name) const {
+        const std::string list = scenario.ReadFile(Join(kReleaseFolder, "patches.txt"));
+        const std::size_t line = list.find(" " + name + "\n");
+        return line == std::string::npos ? "" : "/majv4/patches/" + name + "/" + list.substr(list.rfind("patch ", line) + 6, 64) + ".vcdiff";
     }
 
     void ExpectFiles(const std::map<std::string, std::string>& expected) {
@@ -553,6 +574,54 @@ TEST_F(SignedUpdateInstall, AnOlderReleaseIsRefusedWhateverCopyLiesBesideTheUpda
     ExpectFiles(installed);
     for (const auto& [name, bytes] : release_)
         EXPECT_EQ(scenario.Server().RequestCount("/majv4/" + name), 0) << name;
+}
+
+// --- only what changed: current files skipped, patches from the installed release --------------
+
+constexpr char kEarlierRelease[] = "C:\\e2e\\earlier";
+
+// Files unchanged since the installed release are not downloaded at all; the others come as patches
+// made by the maker's script from that release.
+TEST_F(SignedUpdateInstall, OnlyWhatChangedIsDownloaded) {
+    InstallOldRelease(kInstallFolder);
+    InstallOldRelease(kEarlierRelease);
+    for (const char* unchanged : {"Velmor.prm", "VelmorA.prm", "MailLink.exe"})
+        release_[unchanged] = OldBytes(unchanged);
+    PublishSignedRelease(false, "4.2.1", TestReleaseKey(), {kEarlierRelease});
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateOk);
+    ExpectFiles(release_);
+    for (const auto& [name, bytes] : release_) {
+        EXPECT_EQ(scenario.Server().RequestCount("/majv4/" + name), 0) << name;
+        const bool changed = bytes != OldRelease().at(name);
+        ASSERT_EQ(PatchOf(name).empty(), !changed) << name;
+        if (changed)
+            EXPECT_EQ(scenario.Server().RequestCount(PatchOf(name)), 1) << name;
+    }
+}
+
+// A patch that is missing, changed on the server, or proven but made for another build of the same
+// version (its result is not the listed file) gives way to the whole file, and the update succeeds.
+TEST_F(SignedUpdateInstall, APatchThatFailsGivesWayToTheWholeFile) {
+    InstallOldRelease(kInstallFolder);
+    InstallOldRelease(kEarlierRelease);
+    PublishSignedRelease(false, "4.2.1", TestReleaseKey(), {kEarlierRelease});
+    scenario.Server().Set(PatchOf("VelmorE.prm"), Reply::Status(404));
+    std::string changed = scenario.ReadFile(Join(kReleaseFolder, PatchOf("XVelmor.mdb").substr(7)));
+    changed.back() ^= 1;
+    scenario.Server().Set(PatchOf("XVelmor.mdb"), Reply::Ok(changed));
+    const std::string otherBuildPatch = PatchOf("socle.mdb");
+    release_["socle.mdb"][20] ^= 1;
+    PublishSignedRelease(); // the same version rebuilt: its list, the earlier build's patches
+    scenario.StartInteractive(kInstallFolder);
+
+    ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateOk);
+    ExpectFiles(release_);
+    EXPECT_EQ(scenario.Server().RequestCount(otherBuildPatch), 1);
+    for (const char* whole : {"VelmorE.prm", "XVelmor.mdb", "socle.mdb"})
+        EXPECT_EQ(scenario.Server().RequestCount(std::string("/majv4/") + whole), 1) << whole;
+    EXPECT_EQ(scenario.Server().RequestCount("/majv4/Velmor.prm"), 0);
 }
 
 enum class Spoilt { NoSignature, OtherKey, ListChanged, OlderVersion };

@@ -57,18 +57,45 @@ void Write(const fs::path& path, const std::string& bytes) {
         throw std::runtime_error("cannot write " + path.string());
 }
 
+// Overwrites one record in every stretch of the given length, at a pseudo-random place within it.
+void ChangeRecords(std::string& bytes, std::size_t from, std::size_t stretch, std::size_t record, std::uint64_t seed) {
+    std::uint64_t state = seed | 1;
+    for (std::size_t at = from; at + stretch <= bytes.size(); at += stretch) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        std::string changed;
+        Pad(changed, record, state);
+        bytes.replace(at + state % (stretch - record), record, changed);
+    }
+}
+
 } // namespace
 
+void WriteChangedRelease(const std::vector<ReleaseFile>& files, const fs::path& oldFolder, const fs::path& newFolder,
+                         bool onlyExecutable) {
+    for (const ReleaseFile& file : files) {
+        std::string bytes = ReadWhole(oldFolder / file.name);
+        if (file.name == "Velmor.exe") {
+            const std::string image = ReadWhole(VelmorFixture("4.2.0.1"));
+            bytes.replace(0, image.size(), image);
+            ChangeRecords(bytes, image.size(), 64 * kKiB, 2 * kKiB, 7);
+        } else if (file.name.ends_with(".mdb") && !onlyExecutable) {
+            ChangeRecords(bytes, 0, 25600, 256, std::hash<std::string>{}(file.name));
+        }
+        Write(newFolder / file.name, bytes);
+    }
+}
+
 std::vector<ReleaseFile> RealisticRelease() {
-    return {{"Velmor.prm", 4 * kKiB},         {"VelmorA.prm", 6 * kKiB},  {"VelmorE.prm", 3 * kKiB},
-            {"MailLink.exe", 1 * kMiB},       {"XVelmor.mdb", 128 * kMiB}, {"socle.mdb", 32 * kMiB},
+    return {{"Velmor.prm", 4 * kKiB},   {"VelmorA.prm", 6 * kKiB},   {"VelmorE.prm", 3 * kKiB},
+            {"MailLink.exe", 1 * kMiB}, {"XVelmor.mdb", 128 * kMiB}, {"socle.mdb", 32 * kMiB},
             {"Velmor.exe", 8 * kMiB}};
 }
 
 std::vector<ReleaseFile> SmallRelease() {
-    return {{"Velmor.prm", 4 * kKiB},     {"VelmorA.prm", 6 * kKiB},  {"VelmorE.prm", 3 * kKiB},
-            {"MailLink.exe", 1 * kMiB}, {"XVelmor.mdb", 4 * kMiB}, {"socle.mdb", 2 * kMiB},
-            {"Velmor.exe", 1 * kMiB}};
+    return {{"Velmor.prm", 4 * kKiB},  {"VelmorA.prm", 6 * kKiB}, {"VelmorE.prm", 3 * kKiB}, {"MailLink.exe", 1 * kMiB},
+            {"XVelmor.mdb", 4 * kMiB}, {"socle.mdb", 2 * kMiB},   {"Velmor.exe", 1 * kMiB}};
 }
 
 std::size_t TotalSize(const std::vector<ReleaseFile>& files) {

@@ -30,6 +30,13 @@ std::size_t TotalSize(const std::vector<ReleaseFile>& files);
 void WriteRelease(const std::vector<ReleaseFile>& files, const std::filesystem::path& oldFolder,
                   const std::filesystem::path& newFolder);
 
+// Writes into newFolder a new release made of the old one in oldFolder as a maker's next release
+// would be: Velmor.exe rebuilt (the new version's image, and 256 KiB of the rest changed in
+// scattered records), the databases with 1 % of their bytes changed in scattered records, the other
+// files unchanged; with onlyExecutable, the databases unchanged too.
+void WriteChangedRelease(const std::vector<ReleaseFile>& files, const std::filesystem::path& oldFolder,
+                         const std::filesystem::path& newFolder, bool onlyExecutable);
+
 inline constexpr char kOldVersion[] = "4.2.0";
 inline constexpr char kNewVersion[] = "4.2.1";
 

@@ -62,6 +62,37 @@ INSTANTIATE_TEST_SUITE_P(
                       "version 4.2.1\n\n" + kLine,                                              // empty line inside
                       "version 4.2.1\n" + kLine + std::string(kMaxReleaseListSize, '\n'))); // over the limit
 
+const std::string kOther = std::string(63, '1') + "2";
+const std::string kPatchLine = "patch " + kDigest + " " + kOther + " 4096 XVelmor.mdb\n";
+
+TEST(PatchList, ReadsEachPatchOfItsOwnVersionOnly) {
+    const std::optional<PatchList> patches = ParsePatchList(
+        "version 4.2.1\r\n" + kPatchLine + "patch " + kOther + " " + kDigest + " 7 XVelmor.mdb\n", "4.2.1");
+    ASSERT_TRUE(patches);
+    const std::vector<ReleasePatch>& offered = patches->at("XVelmor.mdb");
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered[0].from[0], 0x9f);
+    EXPECT_EQ(offered[0].sha256[31], 0x12);
+    EXPECT_EQ(offered[0].size, 4096);
+    EXPECT_EQ(offered[1].size, 7);
+    EXPECT_TRUE(ParsePatchList("version 4.2.1\n", "4.2.1"));
+    EXPECT_FALSE(ParsePatchList("version 4.2.0\n" + kPatchLine, "4.2.1"));
+    EXPECT_EQ(PatchPath("XVelmor.mdb", offered[0].from), "patches/XVelmor.mdb/" + kDigest + ".vcdiff");
+}
+
+TEST(PatchList, RefusesWhatIsNotAPatchLine) {
+    for (const std::string& lines :
+         {kPatchLine + kPatchLine,                                           // the same old file twice
+          kLine,                                                             // a file line
+          "patch " + kDigest + " " + kOther + " 4096 ..\\XVelmor.mdb\n",     // a path
+          "patch " + kDigest + " " + kOther + " 4096 release.txt\n",         // not one of the files
+          "patch " + kDigest + " " + kOther + " -1 XVelmor.mdb\n",           // a sign
+          "patch " + kDigest + " " + kOther.substr(1) + " 1 XVelmor.mdb\n",  // short digest
+          "patch " + kDigest + " 4096 XVelmor.mdb\n",                        // one digest
+          "Patch " + kDigest + " " + kOther + " 4096 XVelmor.mdb\n"})        // not the keyword
+        EXPECT_FALSE(ParsePatchList("version 4.2.1\n" + lines, "4.2.1")) << lines;
+}
+
 TEST(ReleaseList, NeverGoesBackToAnOlderVersion) {
     EXPECT_TRUE(MayInstallRelease("4.2.1", "4.2.0"));
     EXPECT_TRUE(MayInstallRelease("4.10.0", "4.9.9"));

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -110,11 +111,12 @@ public:
     bool sameFolder = false;
     // Failures to inject, by path.
     std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength, failChangeFolder,
-        failKeepAside;
+        failKeepAside, failOpen;
     std::map<std::string, std::size_t> failWriteAfter; // bytes accepted before a write fails
     std::map<std::string, std::size_t> peakSizes;      // the most a file written by Create ever held
     std::map<std::string, int> inUseTimes;             // ReplaceWith reports the target in use this often
     std::vector<std::string> replacements;             // "target <- source", in order
+    std::vector<std::string> openedToRead;             // in order
     std::vector<std::string> renamedBeforeFlush;       // sources renamed before their flush had ended
     std::vector<std::pair<std::string, std::string>> sameFolderQueries;
     std::map<std::string, std::string> versions; // FileVersion's answers, by path as asked
@@ -157,6 +159,7 @@ public:
             throw StepFailure("Delete", 2);
     }
     std::unique_ptr<FileWriter> Create(const std::string& path) override;
+    std::unique_ptr<FileReader> OpenToRead(const std::string& path) override;
     // Flushed, as the interface promises.
     void Copy(const std::string& source, const std::string& destination) override {
         std::lock_guard lock(mutex_);
@@ -200,6 +203,20 @@ public:
         std::lock_guard lock(mutex_);
         const_cast<FakeDisk*>(this)->sameFolderQueries.emplace_back(first, second);
         return sameFolder;
+    }
+
+    std::size_t ReadLocked(const std::string& path, std::uint64_t offset, std::byte* data, std::size_t size) const {
+        std::lock_guard lock(mutex_);
+        const std::string& content = files.at(path);
+        if (offset >= content.size())
+            return 0;
+        const std::size_t count = std::min<std::size_t>(size, content.size() - offset);
+        std::memcpy(data, content.data() + offset, count);
+        return count;
+    }
+    std::uint64_t SizeLocked(const std::string& path) const {
+        std::lock_guard lock(mutex_);
+        return files.at(path).size();
     }
 
 private:
@@ -249,11 +266,37 @@ public:
         std::lock_guard lock(disk_.mutex_);
         return disk_.RenameLocked(target, path_);
     }
+    std::uint64_t Size() const override { return disk_.SizeLocked(path_); }
+    std::size_t ReadAt(std::uint64_t offset, std::byte* data, std::size_t size) override {
+        return disk_.ReadLocked(path_, offset, data, size);
+    }
 
 private:
     FakeDisk& disk_;
     std::string path_;
 };
+
+class FakeReader final : public FileReader {
+public:
+    FakeReader(const FakeDisk& disk, std::string path) : disk_(disk), path_(std::move(path)) {}
+    std::uint64_t Size() const override { return disk_.SizeLocked(path_); }
+    std::size_t ReadAt(std::uint64_t offset, std::byte* data, std::size_t size) override {
+        return disk_.ReadLocked(path_, offset, data, size);
+    }
+
+private:
+    const FakeDisk& disk_;
+    std::string path_;
+};
+
+inline std::unique_ptr<FileReader> FakeDisk::OpenToRead(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    FailIf(failOpen, path, "OpenToRead");
+    if (!files.contains(path))
+        throw StepFailure("OpenToRead " + path, 2);
+    openedToRead.push_back(path);
+    return std::make_unique<FakeReader>(*this, path);
+}
 
 // A new file only, as the real one: whatever has the name already is never opened.
 inline std::unique_ptr<FileWriter> FakeDisk::Create(const std::string& path) {

@@ -738,6 +738,151 @@ TEST_F(SignedRunTest, BodyNotOfTheListedSizeFailsWithoutGrowingPastIt) {
     EXPECT_EQ(window.message, kFailed);
 }
 
+// --- only what changed: current copies skipped, patches from the installed copy ----------------
+
+// A VCDIFF patch (default code table) that keeps the first `kept` bytes of the old file and adds
+// `added`: one window, a COPY from the source segment then an ADD.
+std::string CopyThenAddPatch(std::size_t oldSize, std::size_t kept, const std::string& added) {
+    const auto integer = [](std::size_t value) {
+        std::string bytes(1, static_cast<char>(value & 0x7f));
+        while (value >>= 7)
+            bytes.insert(bytes.begin(), static_cast<char>(0x80 | (value & 0x7f)));
+        return bytes;
+    };
+    const std::string instructions = "\x13" + integer(kept) + "\x01" + integer(added.size()); // COPY 0, ADD 0
+    const std::string addresses = integer(0);
+    std::string delta = integer(kept + added.size()) + '\0' + integer(added.size()) + integer(instructions.size()) +
+                        integer(addresses.size()) + added + instructions + addresses;
+    return std::string("\xD6\xC3\xC4\x00\x00\x01", 6) + integer(oldSize) + integer(0) + integer(delta.size()) + delta;
+}
+
+class PatchedRunTest : public SignedRunTest {
+public:
+    using SignedRunTest::disk;
+    using SignedRunTest::server;
+
+    // XVelmor.mdb's new release differs from the installed copy in its last 100 bytes only.
+    PatchedRunTest() {
+        Publish("XVelmor.mdb", oldDatabase.substr(0, 800) + std::string(100, 'n'));
+        patch = CopyThenAddPatch(oldDatabase.size(), 800, std::string(100, 'n'));
+        SignRelease(ListOfPublished("4.2.1"));
+        OfferPatch(FakeDigest(oldDatabase), patch);
+    }
+    // Publishes the patch at its place and signs a list that offers it.
+    void OfferPatch(const Sha256Digest& from, const std::string& listed, std::string served = {}) {
+        const std::string line = "patch " + Hex(from) + " " + Hex(FakeDigest(listed)) + " " +
+                                 std::to_string(listed.size()) + " XVelmor.mdb\n";
+        server.texts[DownloadUrl("patches.txt")] = "version 4.2.1\n" + line;
+        server.texts[DownloadUrl("patches.sig")] = Der(FakeSignature("version 4.2.1\n" + line));
+        server.answers[PatchUrl()] = FakeAnswer{DownloadResult::Complete, served.empty() ? listed : served};
+    }
+    std::string PatchUrl() const { return DownloadUrl(PatchPath("XVelmor.mdb", FakeDigest(oldDatabase))); }
+    void ExpectWholeRelease() {
+        for (std::string_view name : kUpdateFileList)
+            EXPECT_TRUE(IsPublished(std::string(name))) << name;
+        EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+        EXPECT_EQ(window.message, kOk);
+    }
+
+    const std::string oldDatabase = disk.files.at("XVelmor.mdb");
+    std::string patch;
+};
+
+TEST_F(PatchedRunTest, CurrentCopiesAreKeptAndChangedOnesPatched) {
+    for (const char* current : {"Velmor.prm", "VelmorA.prm", "MailLink.exe"})
+        disk.files[current] = server.answers.at(DownloadUrl(current)).body;
+    const std::string patchUrl = PatchUrl();
+    RunUpdate();
+    EXPECT_EQ(Downloads(), (std::vector<std::string>{DownloadUrl("VelmorE.prm"), patchUrl, DownloadUrl("socle.mdb"),
+                                                     DownloadUrl("Velmor.exe")}));
+    EXPECT_THAT(disk.openedToRead, Contains("XVelmor.mdb"));
+    EXPECT_THAT(disk.replacements, Not(Contains("Velmor.prm <- NewVelmor.prm")));
+    ExpectWholeRelease();
+}
+
+// Whatever goes wrong with a patch, the whole file is downloaded instead, once; a patch is never
+// decoded before it is proven.
+struct PatchFault {
+    const char* name;
+    void (*spoil)(PatchedRunTest& test);
+};
+
+class PatchFallbackTest : public PatchedRunTest, public ::testing::WithParamInterface<PatchFault> {};
+
+TEST_P(PatchFallbackTest, DownloadsTheWholeFileOnce) {
+    const std::string patchUrl = PatchUrl();
+    GetParam().spoil(*this);
+    RunUpdate();
+    EXPECT_EQ(std::ranges::count(Downloads(), DownloadUrl("XVelmor.mdb")), 1);
+    EXPECT_LE(std::ranges::count(Downloads(), patchUrl), 1);
+    EXPECT_FALSE(disk.files.contains("NewXVelmor.mdb.vcdiff"));
+    ExpectWholeRelease();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patch, PatchFallbackTest,
+    ::testing::Values(
+        PatchFault{"Missing", [](PatchedRunTest& t) { t.server.answers.erase(t.PatchUrl()); }},
+        PatchFault{"ChangedAfterSigning",
+                   [](PatchedRunTest& t) {
+                       std::string changed = t.patch;
+                       changed.back() ^= 1;
+                       t.OfferPatch(FakeDigest(t.oldDatabase), t.patch, changed);
+                   }},
+        PatchFault{"ProvenButNotVcdiff",
+                   [](PatchedRunTest& t) {
+                       t.OfferPatch(FakeDigest(t.oldDatabase), "not a patch at all");
+                   }},
+        PatchFault{"ProvenButMakesAnotherFile",
+                   [](PatchedRunTest& t) {
+                       t.OfferPatch(FakeDigest(t.oldDatabase),
+                                    CopyThenAddPatch(900, 800, std::string(100, 'x')));
+                   }},
+        PatchFault{"ProvenButLongerThanTheFile",
+                   [](PatchedRunTest& t) {
+                       t.OfferPatch(FakeDigest(t.oldDatabase),
+                                    CopyThenAddPatch(900, 800, std::string(5000, 'n')));
+                   }},
+        PatchFault{"InstalledCopyUnreadable", [](PatchedRunTest& t) { t.disk.failOpen.insert("XVelmor.mdb"); }},
+        PatchFault{"ListOfAnotherVersion",
+                   [](PatchedRunTest& t) {
+                       std::string& list = t.server.texts[DownloadUrl("patches.txt")];
+                       list.replace(0, 13, "version 4.2.0");
+                       t.server.texts[DownloadUrl("patches.sig")] = Der(FakeSignature(list));
+                   }},
+        PatchFault{"ListNotSigned",
+                   [](PatchedRunTest& t) { t.server.texts.erase(DownloadUrl("patches.sig")); }}),
+    [](const ::testing::TestParamInfo<PatchFault>& info) { return std::string(info.param.name); });
+
+// A patch applies to every copy the run replaces when they are the same old file; copies that are
+// current already are left alone, in either folder.
+TEST_F(PatchedRunTest, MirroredCopiesArePatchedOnceOrKeptWhereCurrent) {
+    InstallElsewhere();
+    for (std::string_view name : kUpdateFileList)
+        disk.files[Installed(std::string(name))] = disk.files.at(std::string(name));
+    for (const std::string& path : {std::string("Velmor.prm"), Installed("Velmor.prm"), Installed("VelmorA.prm")})
+        disk.files[path] = server.answers.at(DownloadUrl(path.substr(path.find_last_of('\\') + 1))).body;
+    const std::string patchUrl = PatchUrl();
+    RunUpdate();
+    EXPECT_EQ(std::ranges::count(Downloads(), patchUrl), 1);
+    EXPECT_THAT(Downloads(), Not(Contains(DownloadUrl("XVelmor.mdb"))));
+    EXPECT_THAT(Downloads(), Not(Contains(DownloadUrl("Velmor.prm"))));
+    EXPECT_THAT(disk.replacements, Not(Contains(Installed("VelmorA.prm") + " <- " + Installed("NewVelmorA.prm"))));
+    EXPECT_THAT(disk.replacements, Contains("VelmorA.prm <- NewVelmorA.prm"));
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_EQ(disk.files.at(Installed(std::string(name))), server.answers.at(DownloadUrl(name)).body) << name;
+    ExpectWholeRelease();
+}
+
+// Patches spare downloads, never the rule of the whole release: a failure after a patched file
+// installs nothing.
+TEST_F(PatchedRunTest, FailureAfterAPatchedFileInstallsNothing) {
+    server.answers[DownloadUrl("Velmor.exe")].body[10] ^= 1;
+    RunUpdate();
+    EXPECT_THAT(Downloads(), Contains(PatchUrl()));
+    ExpectNothingInstalled();
+}
+
 struct UnprovenRelease {
     const char* name;
     void (*spoil)(FakeServer& server, const std::string& list);

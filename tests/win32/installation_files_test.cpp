@@ -52,12 +52,44 @@ TEST_F(InstallationFilesTest, FileIsHeldUntilRenamedThroughItsHandle) {
     }
     EXPECT_THROW(files.Delete(folder / "NewVelmor.prm"), Win32Error);
     EXPECT_FALSE(MoveFileExW(temporary.c_str(), Widen(folder / "Moved.prm").c_str(), 0));
+    // Read back through the same handle; reading does not move where the next bytes go.
+    std::string back(20, '\0');
+    back.resize(writer->ReadAt(6, reinterpret_cast<std::byte*>(back.data()), back.size()));
+    EXPECT_EQ(back, "second");
+    WriteText(*writer, "!");
+    EXPECT_EQ(writer->Size(), 13u);
 
     EXPECT_EQ(writer->RenameOver(folder / "Velmor.prm"), ReplaceResult::Replaced);
-    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "first second");
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "first second!");
     EXPECT_FALSE(FileExists(folder / "NewVelmor.prm"));
     writer.reset();
-    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "first second");
+    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "first second!");
+}
+
+// An installed file is read even while it runs; while it is read nobody may write it, and a file
+// another program writes is not read at all.
+TEST_F(InstallationFilesTest, InstalledFileIsReadWhileRunningButNeverWhileWritten) {
+    const std::string running = folder / "Velmor.exe";
+    ASSERT_TRUE(CopyFileW(FixtureProgram(L"file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
+    const std::string content = ReadFileText(running);
+    FixtureProcess application(Widen(running), L"", L"1500");
+    std::unique_ptr<FileReader> reader = files.OpenToRead(running);
+    ASSERT_EQ(reader->Size(), content.size());
+    std::string tail(100, '\0');
+    tail.resize(reader->ReadAt(content.size() - 10, reinterpret_cast<std::byte*>(tail.data()), tail.size()));
+    EXPECT_EQ(tail, content.substr(content.size() - 10));
+    EXPECT_EQ(reader->ReadAt(content.size() + 5, reinterpret_cast<std::byte*>(tail.data()), 1), 0u);
+    const std::wstring path = Widen(running);
+    EXPECT_FALSE(UniqueFile(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr)));
+    ASSERT_TRUE(application.WaitForExit(10000));
+
+    WriteFileText(folder / "Velmor.prm", "being written");
+    const UniqueFile writing(CreateFileW(Widen(folder / "Velmor.prm").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writing);
+    EXPECT_THROW(files.OpenToRead(folder / "Velmor.prm"), Win32Error);
+    EXPECT_THROW(files.OpenToRead(folder / "absent"), Win32Error);
 }
 
 // A bare target name is the current folder's, wherever the file was written.
