@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The benchmarks, one command (not part of the tests): footprint, check latency, update throughput
-# and memory under Wine against the loopback server, then the fault injection with 200 kills and
-# the fuzz targets for minutes. Prints tables; BENCHMARKS.md explains and records them.
+# and memory, the application's downtime and patched releases under Wine against the loopback
+# server, then the fault injection with 200 kills and the fuzz targets for minutes. Prints tables;
+# BENCHMARKS.md explains and records them.
 #   bash bench/run.sh
 # Settings (environment): ROUNDS (update rounds, 5), CHECK_ROUNDS (15), KILL_TRIALS (200),
 # FUZZ_SECONDS (300 per target); NATIVE_BUILD, FUZZ_BUILD: build trees to use instead of the
@@ -66,6 +67,12 @@ echo "== Check latency"
 echo
 echo "== Update throughput and memory"
 "$native/bench/lumoradex-bench" throughput "$rounds" ${EARLIER_UPDATER:+"$EARLIER_UPDATER"}
+echo
+echo "== Application downtime"
+"$native/bench/lumoradex-bench" downtime "$rounds"
+echo
+echo "== Only what changed (signed releases, patches)"
+"$native/bench/lumoradex-bench" patches "$rounds"
 
 echo
 echo "== Fault injection ($kill_trials kills)"

@@ -361,6 +361,8 @@ public:
         for (const Variant& variant : variants)
             columns.push_back({variant.name, variant.series.phases});
         bench::PrintPhaseTable(columns);
+        std::printf("\n");
+        bench::PrintFileTable({"patched", variants[1].series.phases});
     }
 
     void CheckLatency(int rounds) {
@@ -476,7 +478,10 @@ private:
         const double end = bench::TraceClockSeconds();
         program.Kill();
         if (withApplication) {
-            const std::vector<Record> log = scenario_.VelmorLog(kInstallFolder);
+            // The new application writes its first record a moment after the updater has gone.
+            std::vector<Record> log;
+            WaitUntil([&] { return RecordsOfKind(log = scenario_.VelmorLog(kInstallFolder), "start").size() == 2; },
+                      std::chrono::seconds(20));
             const std::vector<Record> closes = RecordsOfKind(log, "close");
             const std::vector<Record> starts = RecordsOfKind(log, "start");
             if (!closes.empty() && starts.size() == 2)

@@ -36,20 +36,28 @@ InstalledDigests::~InstalledDigests() {
 
 std::optional<Sha256Digest> InstalledDigests::Get(const std::string& path, const std::function<void()>& whileWaiting) {
     std::unique_lock lock(mutex_);
-    if (workers_.empty() && std::ranges::find(paths_, path) != paths_.end() && !digests_.contains(path)) {
+    const bool hashedAhead = !workers_.empty() && std::ranges::find(paths_, path) != paths_.end();
+    if (!hashedAhead && !digests_.contains(path)) {
         lock.unlock();
         const std::optional<Sha256Digest> digest = DigestOf(path);
         lock.lock();
         digests_[path] = digest;
     }
-    while (std::ranges::find(paths_, path) != paths_.end() && !digests_.contains(path)) {
+    while (!digests_.contains(path)) {
         changed_.wait_for(lock, kRepaintInterval);
         lock.unlock();
         whileWaiting();
         lock.lock();
     }
-    const auto found = digests_.find(path);
-    return found != digests_.end() ? found->second : std::nullopt;
+    return digests_.at(path);
+}
+
+bool InstalledDigests::AllKnownAs(const std::vector<std::string>& paths, const Sha256Digest& digest) {
+    std::lock_guard lock(mutex_);
+    return std::ranges::all_of(paths, [&](const std::string& path) {
+        const auto found = digests_.find(path);
+        return found != digests_.end() && found->second == digest;
+    });
 }
 
 void InstalledDigests::Hash() {

@@ -29,9 +29,13 @@ public:
     // Stops after the mebibyte in hand.
     ~InstalledDigests();
 
-    // The copy's digest, waited for while whileWaiting runs every 100 ms; nothing when the copy is
-    // missing, cannot be read (another program writing it, say) or was not among the paths.
+    // The copy's digest, waited for while whileWaiting runs every 100 ms, or hashed now if it was not
+    // among the paths; nothing when the copy is missing or cannot be read (another program writing
+    // it, say).
     std::optional<Sha256Digest> Get(const std::string& path, const std::function<void()>& whileWaiting);
+
+    // Whether every copy's digest is known already, and is that one; never waits.
+    bool AllKnownAs(const std::vector<std::string>& paths, const Sha256Digest& digest);
 
 private:
     void Hash();

@@ -5,6 +5,7 @@
 // while the next file downloads. Platform-free.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ private:
 
     std::optional<Received> FetchFile(const std::string& name);
     std::vector<std::string> TargetsOf(const std::string& name) const;
+    const ReleasePatch* OnlyPatchOf(const std::string& name) const;
+    bool WorthHashing(const std::string& name, const std::string& target);
     std::vector<std::string> CopiesWorthHashing();
     std::vector<StagedFile> NewTemporaries(const std::string& name, const std::vector<std::string>& targets);
     void RemoveStale(const std::string& temporary);
@@ -51,7 +54,10 @@ private:
                                          const std::vector<std::string>& targets);
     std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries);
     std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries,
-                                            const std::string& published, const std::optional<ReleaseFile>& signedFile);
+                                            const std::string& published, const std::optional<ReleaseFile>& signedFile,
+                                            std::function<bool()> stillNeeded);
+    std::optional<Received> DownloadUnlessCurrent(const std::string& name, std::vector<std::string> targets);
+    void StartHashing();
     BodyPlan PlanBody(const std::string& name, const std::optional<ReleaseFile>& signedFile,
                       std::optional<std::uint64_t> announced);
     std::vector<StagedFile> StageReceived(Received received);

@@ -238,6 +238,67 @@ TEST_F(UpdateInstall, TheApplicationIsAskedToCloseOnlyOnceEverythingIsDownloaded
     EXPECT_FALSE(RecordsOfKind(scenario.VelmorLog(kInstallFolder), "close").empty());
 }
 
+// A drive of its own, a tmpfs of the given size mounted for the test (only root may): the disk that
+// fills up. Unmounted and unmapped again with the test.
+class SmallDrive {
+public:
+    SmallDrive(const WineSession& session, char letter, std::string_view size)
+        : folder_(session.StateFolder() / "small_drive"),
+          link_(session.Prefix() / "dosdevices" / (std::string(1, letter) + ":")) {
+        std::filesystem::create_directories(folder_);
+        mounted_ = RunCommand({"mount", "-t", "tmpfs", "-o", "size=" + std::string(size), "tmpfs", folder_.string()},
+                              EnvironmentWith({}))
+                       .exitCode == 0;
+        if (mounted_)
+            std::filesystem::create_directory_symlink(folder_, link_);
+    }
+    SmallDrive(const SmallDrive&) = delete;
+    SmallDrive& operator=(const SmallDrive&) = delete;
+    ~SmallDrive() {
+        std::error_code ignored;
+        std::filesystem::remove(link_, ignored);
+        if (mounted_)
+            RunCommand({"umount", "-l", folder_.string()}, EnvironmentWith({}));
+    }
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::filesystem::path folder_;
+    std::filesystem::path link_;
+    bool mounted_ = false;
+};
+
+// The staging holds the new release beside the old one: a disk that fills up meanwhile fails the run
+// before any installed file is touched, every temporary file goes, and the update is offered again.
+TEST_F(UpdateInstall, ADiskThatFillsUpWhileStagingChangesNothing) {
+    const SmallDrive drive(scenario.Session(), 'e', "2560k");
+    if (!drive.Mounted())
+        GTEST_SKIP() << "no tmpfs could be mounted for a small drive (root only)";
+    constexpr char kSmallDriveFolder[] = "E:\\Lumoradex";
+    // 1.7 MiB installed; the fourth new file does not fit beside them.
+    std::map<std::string, std::string> installed{{"Velmor.exe", Scenario::VelmorBytes("4.2.0.0")}};
+    scenario.PlaceVelmor("4.2.0.0", kSmallDriveFolder);
+    scenario.Server().SetVersionPage("4.2.1");
+    scenario.Server().SetFile("Velmor.exe", Scenario::VelmorBytes("4.2.0.1"));
+    for (const std::string& name : kDataFiles) {
+        installed[name] = OldBytes(name);
+        installed[name].resize(256 * 1024, 'o');
+        scenario.WriteFile(Join(kSmallDriveFolder, name), installed[name]);
+        std::string bytes = NewBytes(name);
+        bytes.resize(256 * 1024, 'n');
+        scenario.Server().SetFile(name, bytes);
+    }
+    scenario.StartInteractive(kSmallDriveFolder);
+
+    const std::optional<WindowReport> result = ClickUpdateAndWaitForResult();
+    ASSERT_EQ(MessageOf(result), kUpdateFailed);
+    EXPECT_TRUE(UpdaterItems::Of(*result).miseAJour->visible);
+    EXPECT_GT(scenario.Server().RequestCount("/majv4/VelmorE.prm"), 0); // it failed while staging
+    for (const auto& [name, bytes] : installed)
+        EXPECT_EQ(scenario.ReadFile(Join(kSmallDriveFolder, name)), bytes) << name;
+    ExpectNoTemporaryFile(kSmallDriveFolder);
+}
+
 // --- the mirror copy ------------------------------------------------------------------------------
 
 TEST_F(UpdateInstall, WorkingElsewhereOnDriveCAlsoUpdatesTheInstallation) {
@@ -502,7 +563,9 @@ protected:
     std::string PatchOf(const std::string& name) const {
         const std::string list = scenario.ReadFile(Join(kReleaseFolder, "patches.txt"));
         const std::size_t line = list.find(" " + name + "\n");
-        return line == std::string::npos ? "" : "/majv4/patches/" + name + "/" + list.substr(list.rfind("patch ", line) + 6, 64) + ".vcdiff";
+        return line == std::string::npos
+                   ? ""
+                   : "/majv4/patches/" + name + "/" + list.substr(list.rfind("patch ", line) + 6, 64) + ".vcdiff";
     }
 
     void ExpectFiles(const std::map<std::string, std::string>& expected) {

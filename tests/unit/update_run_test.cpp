@@ -740,16 +740,16 @@ TEST_F(SignedRunTest, BodyNotOfTheListedSizeFailsWithoutGrowingPastIt) {
 
 // --- only what changed: current copies skipped, patches from the installed copy ----------------
 
-// A VCDIFF patch (default code table) that keeps the first `kept` bytes of the old file and adds
-// `added`: one window, a COPY from the source segment then an ADD.
-std::string CopyThenAddPatch(std::size_t oldSize, std::size_t kept, const std::string& added) {
+// A VCDIFF patch (default code table) that puts `added` before the first `kept` bytes of the old
+// file: one window, an ADD then a COPY from the source segment.
+std::string AddThenCopyPatch(std::size_t oldSize, const std::string& added, std::size_t kept) {
     const auto integer = [](std::size_t value) {
         std::string bytes(1, static_cast<char>(value & 0x7f));
         while (value >>= 7)
             bytes.insert(bytes.begin(), static_cast<char>(0x80 | (value & 0x7f)));
         return bytes;
     };
-    const std::string instructions = "\x13" + integer(kept) + "\x01" + integer(added.size()); // COPY 0, ADD 0
+    const std::string instructions = "\x01" + integer(added.size()) + "\x13" + integer(kept); // ADD 0, COPY 0
     const std::string addresses = integer(0);
     std::string delta = integer(kept + added.size()) + '\0' + integer(added.size()) + integer(instructions.size()) +
                         integer(addresses.size()) + added + instructions + addresses;
@@ -761,10 +761,10 @@ public:
     using SignedRunTest::disk;
     using SignedRunTest::server;
 
-    // XVelmor.mdb's new release differs from the installed copy in its last 100 bytes only.
+    // XVelmor.mdb's new release is 100 new bytes, then the installed copy's first 800.
     PatchedRunTest() {
-        Publish("XVelmor.mdb", oldDatabase.substr(0, 800) + std::string(100, 'n'));
-        patch = CopyThenAddPatch(oldDatabase.size(), 800, std::string(100, 'n'));
+        Publish("XVelmor.mdb", std::string(100, 'n') + oldDatabase.substr(0, 800));
+        patch = AddThenCopyPatch(oldDatabase.size(), std::string(100, 'n'), 800);
         SignRelease(ListOfPublished("4.2.1"));
         OfferPatch(FakeDigest(oldDatabase), patch);
     }
@@ -797,6 +797,30 @@ TEST_F(PatchedRunTest, CurrentCopiesAreKeptAndChangedOnesPatched) {
                                                      DownloadUrl("Velmor.exe")}));
     EXPECT_THAT(disk.openedToRead, Contains("XVelmor.mdb"));
     EXPECT_THAT(disk.replacements, Not(Contains("Velmor.prm <- NewVelmor.prm")));
+    ExpectWholeRelease();
+}
+
+// A large file is downloaded while its installed copy is still being hashed; once that copy turns
+// out to be current, the download stops and the copy stays.
+TEST_F(SignedRunTest, ALargeCurrentCopyIsKeptWhateverHappensToItsDownload) {
+    const std::string large = Body("XVelmor.mdb", 5 * 1024 * 1024);
+    Publish("XVelmor.mdb", large);
+    disk.files["XVelmor.mdb"] = large;
+    SignRelease(ListOfPublished("4.2.1"));
+    RunUpdate();
+    EXPECT_THAT(disk.replacements, Not(Contains("XVelmor.mdb <- NewXVelmor.mdb")));
+    EXPECT_TRUE(IsPublished("socle.mdb"));
+    EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kOk);
+}
+
+// A patch is tried before the installed copy is hashed; a copy that is current already (a repair)
+// is then left as it is rather than downloaded.
+TEST_F(PatchedRunTest, ACurrentCopyOfAPatchedFileIsLeftAsItIs) {
+    disk.files["XVelmor.mdb"] = server.answers.at(DownloadUrl("XVelmor.mdb")).body;
+    RunUpdate();
+    EXPECT_THAT(Downloads(), Not(Contains(DownloadUrl("XVelmor.mdb"))));
+    EXPECT_THAT(disk.replacements, Not(Contains("XVelmor.mdb <- NewXVelmor.mdb")));
     ExpectWholeRelease();
 }
 
@@ -836,12 +860,12 @@ INSTANTIATE_TEST_SUITE_P(
         PatchFault{"ProvenButMakesAnotherFile",
                    [](PatchedRunTest& t) {
                        t.OfferPatch(FakeDigest(t.oldDatabase),
-                                    CopyThenAddPatch(900, 800, std::string(100, 'x')));
+                                    AddThenCopyPatch(900, std::string(100, 'x'), 800));
                    }},
         PatchFault{"ProvenButLongerThanTheFile",
                    [](PatchedRunTest& t) {
                        t.OfferPatch(FakeDigest(t.oldDatabase),
-                                    CopyThenAddPatch(900, 800, std::string(5000, 'n')));
+                                    AddThenCopyPatch(900, std::string(5000, 'n'), 800));
                    }},
         PatchFault{"InstalledCopyUnreadable", [](PatchedRunTest& t) { t.disk.failOpen.insert("XVelmor.mdb"); }},
         PatchFault{"ListOfAnotherVersion",
