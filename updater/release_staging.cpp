@@ -55,8 +55,8 @@ public:
 
     TemporaryFileSink(const std::vector<StagedFile>& files, MainWindowItems& window, Sha256Hash* hash, Planner planner,
                       std::function<void()> firstBytes, std::function<bool()> stillNeeded)
-        : files_(files), window_(window), hash_(hash), planner_(std::move(planner)),
-          firstBytes_(std::move(firstBytes)), stillNeeded_(std::move(stillNeeded)) {}
+        : files_(files), window_(window), hash_(hash), planner_(std::move(planner)), firstBytes_(std::move(firstBytes)),
+          stillNeeded_(std::move(stillNeeded)) {}
 
     BodyPlan Expect(std::optional<std::uint64_t> announced) override {
         plan_ = planner_(announced);
@@ -280,7 +280,8 @@ std::optional<Sha256Digest> ReleaseStaging::LeaveOutCurrentCopies(const std::str
 
 void ReleaseStaging::StartHashing() {
     if (!digests_)
-        digests_ = std::make_unique<InstalledDigests>(services_.files, *services_.releaseVerifier, CopiesWorthHashing());
+        digests_ =
+            std::make_unique<InstalledDigests>(services_.files, *services_.releaseVerifier, CopiesWorthHashing());
 }
 
 // A copy that may be current (it has the listed size) or may be patched.
@@ -325,8 +326,8 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::PatchToFiles(const std::
     const ReleaseFile& listed = signedRelease_->files.find(name)->second;
     std::vector<StagedFile> patchFile;
     patchFile.push_back({name, name, PatchTemporaryOf(name), nullptr, false});
-    std::optional<Received> received =
-        DownloadToFiles(name, std::move(patchFile), PatchPath(name, patch.from), ReleaseFile{patch.sha256, patch.size}, {});
+    std::optional<Received> received = DownloadToFiles(name, std::move(patchFile), PatchPath(name, patch.from),
+                                                       ReleaseFile{patch.sha256, patch.size}, {});
     if (!received || received->size != patch.size || received->sha256 != patch.sha256) {
         if (received)
             Discard(received->files);
