@@ -52,14 +52,6 @@ std::optional<Sha256Digest> InstalledDigests::Get(const std::string& path, const
     return digests_.at(path);
 }
 
-bool InstalledDigests::AllKnownAs(const std::vector<std::string>& paths, const Sha256Digest& digest) {
-    std::lock_guard lock(mutex_);
-    return std::ranges::all_of(paths, [&](const std::string& path) {
-        const auto found = digests_.find(path);
-        return found != digests_.end() && found->second == digest;
-    });
-}
-
 void InstalledDigests::Hash() {
     for (;;) {
         std::string path;

@@ -34,9 +34,6 @@ public:
     // it, say).
     std::optional<Sha256Digest> Get(const std::string& path, const std::function<void()>& whileWaiting);
 
-    // Whether every copy's digest is known already, and is that one; never waits.
-    bool AllKnownAs(const std::vector<std::string>& paths, const Sha256Digest& digest);
-
 private:
     void Hash();
     std::optional<Sha256Digest> DigestOf(const std::string& path);

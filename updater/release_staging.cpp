@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <exception>
 #include <functional>
-#include <iterator>
 #include <utility>
 
 #include "base/step_failure.h"
@@ -22,9 +20,6 @@ namespace {
 
 constexpr char kTemporaryPrefix[] = "New";
 constexpr char kPatchSuffix[] = ".vcdiff";
-// A copy this small is hashed in a moment: the link waits for its digest rather than start a download
-// that may not be needed.
-constexpr std::int64_t kHashFirstUpTo = 4 * 1024 * 1024;
 constexpr int kPollMilliseconds = 100;
 // The busy flag must fall once a transfer is over; the request time-out bounds the wait.
 constexpr int kMaxBusyPolls = 600;
@@ -54,9 +49,9 @@ public:
     using Planner = std::function<BodyPlan(std::optional<std::uint64_t> announced)>;
 
     TemporaryFileSink(const std::vector<StagedFile>& files, MainWindowItems& window, Sha256Hash* hash, Planner planner,
-                      std::function<void()> firstBytes, std::function<bool()> stillNeeded)
-        : files_(files), window_(window), hash_(hash), planner_(std::move(planner)), firstBytes_(std::move(firstBytes)),
-          stillNeeded_(std::move(stillNeeded)) {}
+                      std::function<void()> firstBytes)
+        : files_(files), window_(window), hash_(hash), planner_(std::move(planner)),
+          firstBytes_(std::move(firstBytes)) {}
 
     BodyPlan Expect(std::optional<std::uint64_t> announced) override {
         plan_ = planner_(announced);
@@ -65,8 +60,6 @@ public:
     void Write(const std::byte* data, std::size_t size) override {
         if (plan_.decision != BodyPlan::Decision::Read || (plan_.maxBytes && size > *plan_.maxBytes - written_))
             throw StepFailure("Body past its plan", 0);
-        if (stillNeeded_ && !stillNeeded_())
-            throw StepFailure("Body no longer needed", 0);
         if (written_ == 0 && size > 0)
             firstBytes_();
         for (const StagedFile& file : files_)
@@ -84,7 +77,6 @@ private:
     Sha256Hash* hash_;
     Planner planner_;
     std::function<void()> firstBytes_;
-    std::function<bool()> stillNeeded_;
     BodyPlan plan_{BodyPlan::Decision::Fail, std::nullopt}; // nothing is written before the plan
     std::uint64_t written_ = 0;
 };
@@ -175,8 +167,6 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::FetchFile(const std::str
             SkipOnFailure([&] { patched = PatchToFiles(name, *onlyPatch, targets); });
         if (patched)
             return patched;
-        if (!signedRelease_->patches.contains(name) && signedRelease_->files.find(name)->second.size > kHashFirstUpTo)
-            return DownloadUnlessCurrent(name, std::move(targets));
         const std::optional<Sha256Digest> installed = LeaveOutCurrentCopies(name, targets);
         if (targets.empty())
             return std::nullopt;
@@ -187,41 +177,6 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::FetchFile(const std::str
             return patched;
     }
     return DownloadToFiles(name, NewTemporaries(name, targets));
-}
-
-// A large file no patch is offered for is downloaded at once, while its installed copies may still
-// be being hashed: the link never waits for the hash of a large file. The transfer stops as soon as
-// every copy turns out to be current already; a copy that is current keeps its file.
-std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadUnlessCurrent(const std::string& name,
-                                                                              std::vector<std::string> targets) {
-    StartHashing();
-    const std::vector<std::string> all = targets;
-    const Sha256Digest& listed = signedRelease_->files.find(name)->second.sha256;
-    std::optional<Received> received;
-    std::exception_ptr failure;
-    try {
-        received = DownloadToFiles(name, NewTemporaries(name, targets), name, signedRelease_->files.find(name)->second,
-                                   [&] { return !digests_->AllKnownAs(all, listed); });
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    LeaveOutCurrentCopies(name, targets);
-    std::vector<StagedFile> notNeeded;
-    if (received) {
-        const auto current = std::ranges::partition(received->files, [&](const StagedFile& file) {
-            return std::ranges::find(targets, file.target) != targets.end();
-        });
-        notNeeded.assign(std::make_move_iterator(current.begin()), std::make_move_iterator(current.end()));
-        received->files.erase(current.begin(), current.end());
-        Discard(notNeeded);
-        if (received->files.empty())
-            return std::nullopt;
-    }
-    if (targets.empty())
-        return std::nullopt;
-    if (failure)
-        std::rethrow_exception(failure);
-    return received;
 }
 
 // A file offered one patch only is patched at once, without hashing its installed copy first: the
@@ -326,8 +281,8 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::PatchToFiles(const std::
     const ReleaseFile& listed = signedRelease_->files.find(name)->second;
     std::vector<StagedFile> patchFile;
     patchFile.push_back({name, name, PatchTemporaryOf(name), nullptr, false});
-    std::optional<Received> received = DownloadToFiles(name, std::move(patchFile), PatchPath(name, patch.from),
-                                                       ReleaseFile{patch.sha256, patch.size}, {});
+    std::optional<Received> received =
+        DownloadToFiles(name, std::move(patchFile), PatchPath(name, patch.from), ReleaseFile{patch.sha256, patch.size});
     if (!received || received->size != patch.size || received->sha256 != patch.sha256) {
         if (received)
             Discard(received->files);
@@ -371,16 +326,14 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const st
                                                                         std::vector<StagedFile> temporaries) {
     const ReleaseFile* listed = signedRelease_ ? &signedRelease_->files.find(name)->second : nullptr;
     return DownloadToFiles(name, std::move(temporaries), name,
-                           listed ? std::optional<ReleaseFile>(*listed) : std::nullopt, {});
+                           listed ? std::optional<ReleaseFile>(*listed) : std::nullopt);
 }
 
-// signedFile: the size and digest that will prove the body, in signed mode; stillNeeded, if set,
-// stops the transfer as a failure once it answers false.
+// signedFile: the size and digest that will prove the body, in signed mode.
 std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const std::string& name,
                                                                         std::vector<StagedFile> temporaries,
                                                                         const std::string& published,
-                                                                        const std::optional<ReleaseFile>& signedFile,
-                                                                        std::function<bool()> stillNeeded) {
+                                                                        const std::optional<ReleaseFile>& signedFile) {
     std::unique_ptr<Sha256Hash> hash =
         signedFile ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
     const bool created = SkipOnFailure([&] {
@@ -394,7 +347,7 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const st
     TemporaryFileSink sink(
         temporaries, services_.window, hash.get(),
         [&](std::optional<std::uint64_t> announced) { return PlanBody(name, signedFile, announced); },
-        [&] { Mark(TracePoint::FirstByte, name); }, std::move(stillNeeded));
+        [&] { Mark(TracePoint::FirstByte, name); });
     DownloadResult result = DownloadResult::Failed;
     Mark(TracePoint::RequestSent, name);
     SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(published), sink); });

@@ -5,7 +5,6 @@
 // while the next file downloads. Platform-free.
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,9 +53,7 @@ private:
                                          const std::vector<std::string>& targets);
     std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries);
     std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries,
-                                            const std::string& published, const std::optional<ReleaseFile>& signedFile,
-                                            std::function<bool()> stillNeeded);
-    std::optional<Received> DownloadUnlessCurrent(const std::string& name, std::vector<std::string> targets);
+                                            const std::string& published, const std::optional<ReleaseFile>& signedFile);
     void StartHashing();
     BodyPlan PlanBody(const std::string& name, const std::optional<ReleaseFile>& signedFile,
                       std::optional<std::uint64_t> announced);

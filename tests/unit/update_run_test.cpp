@@ -800,14 +800,14 @@ TEST_F(PatchedRunTest, CurrentCopiesAreKeptAndChangedOnesPatched) {
     ExpectWholeRelease();
 }
 
-// A large file is downloaded while its installed copy is still being hashed; once that copy turns
-// out to be current, the download stops and the copy stays.
-TEST_F(SignedRunTest, ALargeCurrentCopyIsKeptWhateverHappensToItsDownload) {
+// A copy that is current already is neither downloaded nor replaced, whatever its size.
+TEST_F(SignedRunTest, ALargeCurrentCopyIsNotDownloaded) {
     const std::string large = Body("XVelmor.mdb", 5 * 1024 * 1024);
     Publish("XVelmor.mdb", large);
     disk.files["XVelmor.mdb"] = large;
     SignRelease(ListOfPublished("4.2.1"));
     RunUpdate();
+    EXPECT_THAT(Downloads(), Not(Contains(DownloadUrl("XVelmor.mdb"))));
     EXPECT_THAT(disk.replacements, Not(Contains("XVelmor.mdb <- NewXVelmor.mdb")));
     EXPECT_TRUE(IsPublished("socle.mdb"));
     EXPECT_THAT(Temporaries(), ::testing::IsEmpty());
