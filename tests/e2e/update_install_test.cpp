@@ -293,7 +293,9 @@ TEST_F(UpdateInstall, ADiskThatFillsUpWhileStagingChangesNothing) {
     const std::optional<WindowReport> result = ClickUpdateAndWaitForResult();
     ASSERT_EQ(MessageOf(result), kUpdateFailed);
     EXPECT_TRUE(UpdaterItems::Of(*result).miseAJour->visible);
-    EXPECT_GT(scenario.Server().RequestCount("/majv4/VelmorE.prm"), 0); // it failed while staging
+    // The fourth file no longer fitted: the staging stopped there.
+    EXPECT_EQ(scenario.Server().RequestCount("/majv4/MailLink.exe"), 1);
+    EXPECT_EQ(scenario.Server().RequestCount("/majv4/XVelmor.mdb"), 0);
     for (const auto& [name, bytes] : installed)
         EXPECT_EQ(scenario.ReadFile(Join(kSmallDriveFolder, name)), bytes) << name;
     ExpectNoTemporaryFile(kSmallDriveFolder);
