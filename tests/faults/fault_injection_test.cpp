@@ -214,7 +214,10 @@ void FaultInjection::KillAtRandomMoments(int trials) {
             }
         }
         // A later run, started by hand so that it updates even when the killed one had already
-        // installed the new Velmor.exe, installs the whole update in both folders.
+        // installed the new Velmor.exe, installs the whole update in both folders. A Velmor.exe the
+        // killed run started at its very end may show up only now: left running, it would hold its
+        // file through the later run's commit.
+        KillWineProcesses(scenario.Session(), "Velmor.exe");
         const std::vector<std::string> leftInWork = TemporaryFiles(kWorkFolder);
         const std::vector<std::string> leftInInstallation = TemporaryFiles(kInstallFolder);
         EXPECT_EQ(InteractiveUpdate(kWorkFolder), kUpdateOk)
