@@ -163,7 +163,7 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::FetchFile(const std::str
     if (signedRelease_) {
         const ReleasePatch* onlyPatch = OnlyPatchOf(name);
         std::optional<Received> patched;
-        if (onlyPatch)
+        if (onlyPatch && services_.environment.OrdinaryFileExists(targets.front()))
             SkipOnFailure([&] { patched = PatchToFiles(name, *onlyPatch, targets); });
         if (patched)
             return patched;

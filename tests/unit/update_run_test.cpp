@@ -868,6 +868,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     AddThenCopyPatch(900, std::string(5000, 'n'), 800));
                    }},
         PatchFault{"InstalledCopyUnreadable", [](PatchedRunTest& t) { t.disk.failOpen.insert("XVelmor.mdb"); }},
+        PatchFault{"InstalledCopyMissing", [](PatchedRunTest& t) { t.disk.files.erase("XVelmor.mdb"); }},
         PatchFault{"ListOfAnotherVersion",
                    [](PatchedRunTest& t) {
                        std::string& list = t.server.texts[DownloadUrl("patches.txt")];
