@@ -259,9 +259,14 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
         limiter.LimitBodyTo(*expected);
     std::vector<std::byte> buffer(kChunkSize);
     std::uint64_t received = 0;
-    for (;;) {
+    // The announced length frames the body: what a server sends after it is none of it, and is
+    // never read (WinINet counts it among the bytes arrived, and would hand it over).
+    while (!expected || received < *expected) {
+        std::size_t wanted = limiter.NextReadSize(buffer.size());
+        if (expected)
+            wanted = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, *expected - received));
         DWORD read = 0;
-        if (!ReadArrived(api, request, buffer.data(), limiter.NextReadSize(buffer.size()), read) ||
+        if (!ReadArrived(api, request, buffer.data(), wanted, read) ||
             !limiter.MayContinue(TransferClock::now(), read))
             return DownloadResult::Failed;
         if (read == 0)
