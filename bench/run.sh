@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmarks, one command (not part of the tests): footprint, check latency, update throughput
-# and memory, the application's downtime and patched releases under Wine against the loopback
-# server, then the fault injection with 200 kills and the fuzz targets for minutes. Prints tables;
+# and memory, the application's downtime, patched releases and hostile headers under Wine against
+# the loopback server, then the fault injection with 200 kills and the fuzz targets for minutes. Prints tables;
 # BENCHMARKS.md explains and records them.
 #   bash bench/run.sh
 # Settings (environment): ROUNDS (update rounds, 5), CHECK_ROUNDS (15), KILL_TRIALS (200),
@@ -73,6 +73,9 @@ echo "== Application downtime"
 echo
 echo "== Only what changed (signed releases, patches)"
 "$native/bench/lumoradex-bench" patches "$rounds"
+echo
+echo "== Hostile headers"
+"$native/bench/lumoradex-bench" headers 1 ${EARLIER_UPDATER:+"$EARLIER_UPDATER"}
 
 echo
 echo "== Fault injection ($kill_trials kills)"

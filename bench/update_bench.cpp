@@ -9,6 +9,10 @@
 //                                       the close request it receives to the new one's start
 //   lumoradex-bench patches ROUNDS      signed releases at 100 Mbit/s: whole files, patches and
 //                                       current files skipped, the executable alone, the fallback
+//   lumoradex-bench headers ROUNDS [EARLIER_EXE]
+//                                       interactive check against a server that drips its headers
+//                                       (a byte every 5 s) or sends header lines without end: start
+//                                       to the verdict, and peak memory
 // Runs in the Wine session named by LUMORADEX_WINE_STATE.
 
 #include <unistd.h>
@@ -410,7 +414,79 @@ public:
         std::printf("runs that did not end by themselves: %d\n", offered);
     }
 
+    void HostileHeaders(int rounds, const std::optional<fs::path>& earlierExe) {
+        scenario_.PlaceVelmor("4.2.0.1", kInstallFolder);
+        struct Attack {
+            const char* name;
+            Reply reply;
+        };
+        const Attack attacks[] = {
+            {"headers dripped, a byte every 5 s", Reply::DrippedHeaders(VersionPage(kNewVersion), 5s)},
+            {"header lines without end", Reply::EndlessHeaderLines()},
+        };
+        std::printf("Hostile headers: interactive check, %d rounds (medians; start to \"Impossible de contr\xC3\xB4ler "
+                    "les versions\" in the window, at most %lld s; peak resident memory of the whole run)\n",
+                    rounds, static_cast<long long>(kVerdictWait.count()));
+        std::printf("%-52s %10s %10s %10s %10s %8s\n", "run", "seconds", "goal", "peak MiB", "goal", "verdict");
+        std::vector<std::pair<std::string, std::string>> builds{{"updater, ", ""}};
+        if (earlierExe)
+            builds.emplace_back("earlier build, ", PlaceUpdaterCopy(*earlierExe, kEarlierUpdaterFolder));
+        for (const Attack& attack : attacks) {
+            scenario_.Server().Set("/version.htm", attack.reply);
+            for (const auto& [build, updater] : builds) {
+                std::vector<double> seconds;
+                std::size_t peakKiB = 0;
+                int noVerdict = 0;
+                for (int round = 0; round < rounds; ++round) {
+                    const VerdictRun run = RunToVerdict(updater);
+                    seconds.push_back(run.seconds);
+                    peakKiB = std::max(peakKiB, run.peakKiB);
+                    noVerdict += run.impossible ? 0 : 1;
+                }
+                const double peakMiB = static_cast<double>(peakKiB) / 1024;
+                const bool met = noVerdict == 0 && Median(seconds) <= 75 && peakMiB < 96;
+                std::printf("%-52s %10.1f %10s %10.1f %10s %8s", (build + attack.name).c_str(), Median(seconds),
+                            "<= 75", peakMiB, "< 96", Verdict(met));
+                std::printf(noVerdict > 0 ? " (%d runs without the verdict)\n" : "\n", noVerdict);
+            }
+        }
+    }
+
 private:
+    static constexpr std::chrono::seconds kVerdictWait{120};
+    static constexpr std::size_t kMemoryCapKiB = 2 * 1024 * 1024;
+
+    struct VerdictRun {
+        double seconds = 0;
+        std::size_t peakKiB = 0;
+        bool impossible = false;
+    };
+
+    // Until the window shows the check impossible, at most kVerdictWait, or until the program has
+    // taken kMemoryCapKiB (a build that stores header lines without end would take the machine's).
+    VerdictRun RunToVerdict(const std::string& updater) {
+        const auto start = Clock::now();
+        WineProgram& program = updater.empty() ? scenario_.StartInteractive(kInstallFolder)
+                                               : scenario_.Start(updater, {"/interactif"}, kInstallFolder);
+        VerdictRun run;
+        std::optional<pid_t> pid;
+        WaitUntil(
+            [&] {
+                if (!pid)
+                    pid = FindWineProcess(scenario_.Session(), "MAJLumoradex.exe");
+                if (pid)
+                    run.peakKiB = std::max(run.peakKiB, PeakResidentKiB(*pid).value_or(0));
+                const std::optional<WindowReport> window = scenario_.Inspect();
+                const ControlReport* message = window ? UpdaterItems::Of(*window).message : nullptr;
+                run.impossible = message && message->text == "Impossible de contr\xC3\xB4ler les versions";
+                return run.impossible || run.peakKiB > kMemoryCapKiB;
+            },
+            kVerdictWait, std::chrono::milliseconds(100));
+        run.seconds = Seconds(Clock::now() - start);
+        program.Kill();
+        return run;
+    }
+
     void InstallOldRelease(const std::vector<ReleaseFile>& release) {
         const fs::path folder = scenario_.Linux(kInstallFolder);
         fs::create_directories(folder);
@@ -561,7 +637,7 @@ private:
 int Run(int argc, char** argv) {
     if (argc < 3 || argc > 4) {
         std::fputs("usage: lumoradex-bench throughput ROUNDS [EARLIER_EXE] | check ROUNDS | downtime ROUNDS | "
-                   "patches ROUNDS\n",
+                   "patches ROUNDS | headers ROUNDS [EARLIER_EXE]\n",
                    stderr);
         return 2;
     }
@@ -577,6 +653,8 @@ int Run(int argc, char** argv) {
         bench.Downtime(rounds);
     else if (what == "patches")
         bench.Patches(rounds);
+    else if (what == "headers")
+        bench.HostileHeaders(rounds, earlierExe);
     else
         throw std::invalid_argument("unknown benchmark " + what);
     return 0;

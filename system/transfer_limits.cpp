@@ -58,10 +58,15 @@ bool TransferLimiter::MayContinue(TransferClock::time_point now, std::uint64_t b
 }
 
 bool TransferLimiter::TimeLimitPassed(TransferClock::time_point now) const {
-    if (limits_.wholeRequest && now - requestStart_ > *limits_.wholeRequest)
-        return true;
-    const std::optional<TransferClock::time_point> deadline = KeepMovingDeadline();
+    const std::optional<TransferClock::time_point> deadline = Deadline();
     return deadline && now > *deadline;
+}
+
+std::optional<TransferClock::time_point> TransferLimiter::Deadline() const {
+    std::optional<TransferClock::time_point> deadline = KeepMovingDeadline();
+    if (limits_.wholeRequest && (!deadline || requestStart_ + *limits_.wholeRequest < *deadline))
+        deadline = requestStart_ + *limits_.wholeRequest;
+    return deadline;
 }
 
 // Every window of time that ends now must hold kKeepMovingBytes, so it may start no later than the

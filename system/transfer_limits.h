@@ -39,6 +39,9 @@ public:
     // At the end of each wait, with the bytes of the body it brought (none for the answer's headers
     // or the end of the body): false when a limit was passed, and the transfer must stop and fail.
     bool MayContinue(TransferClock::time_point now, std::uint64_t bytesArrived = 0);
+    // When the wait under way must end at the latest, headers included: the first of the whole
+    // request's end and the end of the window that must still bring bytes. Nothing: no time limit.
+    std::optional<TransferClock::time_point> Deadline() const;
 
 private:
     struct Arrival {

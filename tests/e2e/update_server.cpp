@@ -2,11 +2,13 @@
 
 #include <httplib.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <stdexcept>
 
@@ -50,20 +52,25 @@ int FindConnection(int localPort, int remotePort) {
     return -1;
 }
 
-// Closing a socket whose linger time is zero sends a reset instead of the orderly close. The socket
-// is closed by putting an unconnected one in its place, so that httplib, which still holds the
-// descriptor number, later shuts down and closes that one instead.
+// Closes a connection behind httplib's back by putting an unconnected socket in its place, so that
+// httplib, which still holds the descriptor number, later writes to, shuts down and closes that one
+// instead.
+void CloseConnection(int fd) {
+    const int placeholder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (placeholder < 0)
+        return;
+    dup2(placeholder, fd);
+    close(placeholder);
+}
+
+// Closing a socket whose linger time is zero sends a reset instead of the orderly close.
 void ResetConnection(int localPort, int remotePort) {
     const int fd = FindConnection(localPort, remotePort);
     if (fd < 0)
         return;
     linger abort{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    const int placeholder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (placeholder < 0)
-        return;
-    dup2(placeholder, fd);
-    close(placeholder);
+    CloseConnection(fd);
 }
 
 std::string ReasonPhrase(int status) {
@@ -147,6 +154,18 @@ Reply Reply::Oversized(std::string body, std::size_t extraBytes) {
 Reply Reply::Padded(std::string html, std::size_t totalSize) {
     Reply reply = Page(std::move(html));
     reply.paddedTo = totalSize;
+    return reply;
+}
+
+Reply Reply::DrippedHeaders(std::string body, std::chrono::milliseconds interval) {
+    Reply reply = Ok(std::move(body));
+    reply.headerDrip = interval;
+    return reply;
+}
+
+Reply Reply::EndlessHeaderLines() {
+    Reply reply;
+    reply.endlessHeaders = true;
     return reply;
 }
 
@@ -293,6 +312,16 @@ UpdateServer::UpdateServer(int port, std::unique_ptr<httplib::Server> server)
             return;
         if (reply->stall) {
             Wait(Clock::duration::max());
+            return;
+        }
+        if (reply->headerDrip.count() > 0 || reply->endlessHeaders) {
+            // Raw bytes on a TLS connection would only break the TLS framing, not the headers.
+            if (secure_) {
+                response.status = 500;
+                response.set_content(ErrorPage(500), "text/html");
+            } else {
+                SendRaw(*reply, request.local_port, request.remote_port);
+            }
             return;
         }
         response.status = reply->status;
@@ -443,6 +472,54 @@ void UpdateServer::Record(ReceivedRequest request) {
         requests_.push_back(std::move(request));
     }
     changed_.notify_all();
+}
+
+// httplib's own answer, written once the handler returns, goes to the unconnected socket that took
+// the connection's place: the client sees the raw bytes only.
+void UpdateServer::SendRaw(const Reply& reply, int localPort, int remotePort) const {
+    const int fd = FindConnection(localPort, remotePort);
+    if (fd < 0)
+        return;
+    if (reply.endlessHeaders) {
+        std::size_t line = 0;
+        for (bool open = Write(fd, "HTTP/1.1 200 OK\r\n"); open;) {
+            std::string block;
+            while (block.size() < kChunk)
+                block += "X-Filler-" + std::to_string(line++) + ": " + std::string(100, 'f') + "\r\n";
+            open = Write(fd, block);
+        }
+    } else {
+        const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(reply.body.size()) +
+                                   "\r\nConnection: close\r\n\r\n" + reply.body;
+        const Clock::time_point start = Clock::now();
+        for (std::size_t i = 0; i < answer.size(); ++i) {
+            const Clock::time_point due = start + reply.headerDrip * static_cast<std::chrono::milliseconds::rep>(i);
+            if (!Wait(due - Clock::now()) || !Write(fd, std::string_view(answer).substr(i, 1)))
+                break;
+        }
+    }
+    CloseConnection(fd);
+}
+
+// The socket's own write time-out would hold a stopping server up to 30 s behind a client that reads
+// nothing: the writer waits for room in short polls instead, and looks at the stop between them.
+bool UpdateServer::Write(int fd, std::string_view bytes) const {
+    while (!bytes.empty()) {
+        if (!Wait(Clock::duration::zero()))
+            return false;
+        pollfd writable{fd, POLLOUT, 0};
+        const int ready = poll(&writable, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready <= 0)
+            continue;
+        const ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        if (sent > 0)
+            bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
 }
 
 bool UpdateServer::Wait(Clock::duration duration) const {

@@ -9,6 +9,8 @@
 //     server.Set("/majv4/socle.mdb", Reply::CutShort(bytes, 600));
 //     server.SetSequence("/majv4/Velmor.prm", {Reply::Status(500), Reply::Ok(bytes)});
 //     server.Set("/version.htm", Reply::Page(VersionPage("4.2.1")).Dripped(20s));   // a byte every 20 s
+//     server.Set("/version.htm", Reply::DrippedHeaders(VersionPage("4.2.1"), 5s));  // headers too, a byte every 5 s
+//     server.Set("/version.htm", Reply::EndlessHeaderLines());                      // header lines, never a blank one
 //     ... run the program ...
 //     EXPECT_EQ(server.RequestCount("/version.htm"), 2);
 //
@@ -54,6 +56,10 @@ struct Reply {
     std::chrono::milliseconds drip{0};         // sends one byte, the first at once, then one per interval
     std::size_t paddedTo = 0;                  // the body followed by spaces up to this size, made as sent
     std::optional<std::filesystem::path> file; // body streamed from this file instead of `body`
+    // Faulty headers, which httplib would never write, go out raw on the connection, on plain HTTP only
+    // (a TLS server answers them with 500). Of the other fields, only `body` and `delay` apply.
+    std::chrono::milliseconds headerDrip{0}; // the whole answer, headers included, dripped
+    bool endlessHeaders = false;             // "200 OK" then header lines without end
 
     static Reply Ok(std::string body, std::string contentType = "application/octet-stream");
     static Reply Page(std::string html); // 200, text/html
@@ -67,6 +73,12 @@ struct Reply {
     static Reply Redirect(std::string location, int status = 302);
     // 200, text/html: the page, then spaces up to totalSize bytes, none of them held in memory.
     static Reply Padded(std::string html, std::size_t totalSize);
+    // "HTTP/1.1 200 OK", Content-Length, "Connection: close", the blank line and the body, one byte
+    // per interval, the first at once.
+    static Reply DrippedHeaders(std::string body, std::chrono::milliseconds interval);
+    // "HTTP/1.1 200 OK" then header lines without end, as fast as the client reads them, until it
+    // closes the connection.
+    static Reply EndlessHeaderLines();
 
     Reply& Delayed(std::chrono::milliseconds wait) {
         delay = wait;
@@ -139,6 +151,10 @@ private:
     void Record(ReceivedRequest request);
     // Sleeps up to the duration; returns false at once when the server stops.
     bool Wait(std::chrono::steady_clock::duration duration) const;
+    // Answers a reply whose headers are at fault straight on the connection, then closes it.
+    void SendRaw(const Reply& reply, int localPort, int remotePort) const;
+    // Writes the bytes as fast as the client reads them; false when it closed or the server stops.
+    bool Write(int fd, std::string_view bytes) const;
 
     int port_;
     bool secure_;

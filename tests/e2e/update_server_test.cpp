@@ -33,10 +33,9 @@ struct RawAnswer {
     int Status() const { return std::stoi(bytes.substr(9, 3)); }
 };
 
-// One GET over a plain socket, read until the server closes, resets or stays silent too long.
-RawAnswer Get(int port, const std::string& path, std::chrono::milliseconds readTimeout = 5s,
-              const std::string& extraHeaders = {}) {
-    RawAnswer answer;
+// A plain socket that has sent one GET, its answer yet to read.
+int SendGet(int port, const std::string& path, std::chrono::milliseconds readTimeout,
+            const std::string& extraHeaders = {}) {
     const int sock = socket(AF_INET, SOCK_STREAM, 0);
     timeval timeout{static_cast<time_t>(readTimeout.count() / 1000),
                     static_cast<suseconds_t>((readTimeout.count() % 1000) * 1000)};
@@ -51,6 +50,14 @@ RawAnswer Get(int port, const std::string& path, std::chrono::milliseconds readT
     }
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extraHeaders + "\r\n";
     send(sock, request.data(), request.size(), MSG_NOSIGNAL);
+    return sock;
+}
+
+// One GET over a plain socket, read until the server closes, resets or stays silent too long.
+RawAnswer Get(int port, const std::string& path, std::chrono::milliseconds readTimeout = 5s,
+              const std::string& extraHeaders = {}) {
+    RawAnswer answer;
+    const int sock = SendGet(port, path, readTimeout, extraHeaders);
     char buffer[65536];
     for (;;) {
         ssize_t count = recv(sock, buffer, sizeof buffer, 0);
@@ -169,6 +176,43 @@ TEST_F(UpdateServerTest, ADripSendsOneByteEachInterval) {
     EXPECT_TRUE(first.timedOut);
     EXPECT_EQ(first.Body(), "a");
     EXPECT_EQ(Get(port_, "/version.htm").Body(), "abc");
+}
+
+// Headers no HTTP library would write: dripped from their first byte on, or header lines without end.
+TEST_F(UpdateServerTest, FaultyHeadersGoOutRawDrippedOrWithoutEnd) {
+    server_.Set("/version.htm", Reply::DrippedHeaders("abc", 1s));
+    server_.Set("/fast.htm", Reply::DrippedHeaders("abc", 1ms));
+    server_.Set("/endless.htm", Reply::EndlessHeaderLines());
+    RawAnswer first = Get(port_, "/version.htm", 300ms);
+    EXPECT_TRUE(first.timedOut);
+    EXPECT_EQ(first.bytes, "H");
+    RawAnswer whole = Get(port_, "/fast.htm");
+    EXPECT_EQ(whole.bytes, "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc");
+    EXPECT_FALSE(whole.reset);
+
+    // Header lines keep coming while the client reads; 32 more clients, one per worker of the server,
+    // give up at once: their writers must end with them, or nothing would answer the page after.
+    // The first client, still there and reading no more, must not hold up the stop.
+    const int reader = SendGet(port_, "/endless.htm", 5s);
+    std::string head;
+    char buffer[65536];
+    for (ssize_t count = 1; count > 0 && head.size() < 1024 * 1024;) {
+        count = recv(reader, buffer, sizeof buffer, 0);
+        head.append(buffer, static_cast<size_t>(std::max<ssize_t>(count, 0)));
+    }
+    EXPECT_GE(head.size(), 1024u * 1024);
+    EXPECT_TRUE(head.starts_with("HTTP/1.1 200 OK\r\nX-Filler-0: ")) << head.substr(0, 100);
+    EXPECT_EQ(head.find("\r\n\r\n"), std::string::npos);
+    for (int i = 0; i < 32; ++i) {
+        const int quitter = SendGet(port_, "/endless.htm", 5s);
+        recv(quitter, buffer, sizeof buffer, 0);
+        close(quitter);
+    }
+    EXPECT_FALSE(Get(port_, "/support.htm").timedOut) << "writers whose clients left still hold the workers";
+    const auto stopping = std::chrono::steady_clock::now();
+    server_.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+    close(reader);
 }
 
 TEST_F(UpdateServerTest, RedirectsWithLocation) {

@@ -222,10 +222,16 @@ TEST_F(VersionCheck, AnErrorStatusIsNotTheVersionPage) {
     EXPECT_EQ(run.vSite, "");
 }
 
-// The one test that waits the whole request time-out of 60 s: a stall must end as a failed fetch.
-TEST_F(VersionCheck, AServerThatNeverAnswersEndsAsImpossibleAfterTheTimeOut) {
+// The tests that wait the whole request time-out of 60 s: a server that never answers, or one that
+// drips its headers a byte every 5 s (ten minutes for them all), ends as an impossible check once the
+// time-out has passed, on the program's own clock.
+class HeadersThatNeverCome : public VersionCheck, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HeadersThatNeverCome, EndAsImpossibleAfterTheTimeOut) {
     Install("4.2.0.0");
-    scenario.Server().Set("/version.htm", Reply::Stall());
+    scenario.Server().Set("/version.htm",
+                          GetParam() ? Reply::DrippedHeaders(VersionPage("4.2.1"), 5s) : Reply::Stall());
+    const auto start = std::chrono::steady_clock::now();
     WineProgram& updater = scenario.StartInteractive(kInstallFolder, "x");
     ASSERT_TRUE(scenario.Server().WaitForRequests("/version.htm", 1, 20s)) << updater.Output();
     std::optional<WindowReport> window = scenario.WaitForWindow(kUpdaterTitle, 5s);
@@ -236,20 +242,29 @@ TEST_F(VersionCheck, AServerThatNeverAnswersEndsAsImpossibleAfterTheTimeOut) {
             window = scenario.Inspect();
             return window && TextOf(UpdaterItems::Of(*window).message) == kImpossible;
         },
-        120s, 500ms))
+        std::chrono::duration_cast<std::chrono::milliseconds>(start + 75s - std::chrono::steady_clock::now()), 500ms))
         << (window ? window->raw : "no window");
     EXPECT_TRUE(updater.Running());
 }
 
-// A page of 768 MiB, the real page followed by padding, whether the server announces its length or
-// sends it in chunks: the updater reads no more than its limit, and the check is impossible.
-class HugeVersionPage : public VersionCheck, public ::testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(SilentOrDripping, HeadersThatNeverCome, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& dripping) {
+                             return dripping.param ? "HeadersDripped" : "NoAnswer";
+                         });
 
-TEST_P(HugeVersionPage, IsAFailedFetchThatLeavesTheMemoryAlone) {
+// A page of 768 MiB, the real page followed by padding, whether the server announces its length or
+// sends it in chunks, or header lines without end: the updater reads no more than its limit, keeps
+// no more than a bounded part of the headers, and the check is impossible.
+enum class HostilePage { LengthAnnounced, Chunked, EndlessHeaderLines };
+
+class HostileVersionPage : public VersionCheck, public ::testing::WithParamInterface<HostilePage> {};
+
+TEST_P(HostileVersionPage, IsAFailedFetchThatLeavesTheMemoryAlone) {
     Install("4.2.0.0");
     Reply page = Reply::Padded(VersionPage("4.2.1"), std::size_t{768} << 20);
-    page.chunked = GetParam();
-    scenario.Server().Set("/version.htm", page);
+    page.chunked = GetParam() == HostilePage::Chunked;
+    scenario.Server().Set("/version.htm",
+                          GetParam() == HostilePage::EndlessHeaderLines ? Reply::EndlessHeaderLines() : page);
     const InteractiveRun run = RunInteractive(scenario, kInstallFolder);
     EXPECT_EQ(run.message, kImpossible);
     EXPECT_EQ(run.vSite, "");
@@ -264,9 +279,19 @@ TEST_P(HugeVersionPage, IsAFailedFetchThatLeavesTheMemoryAlone) {
     EXPECT_EQ(run.updater->WaitForExit(20s), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(AnnouncedOrChunked, HugeVersionPage, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& chunked) {
-                             return chunked.param ? "Chunked" : "LengthAnnounced";
+INSTANTIATE_TEST_SUITE_P(Hostile, HostileVersionPage,
+                         ::testing::Values(HostilePage::LengthAnnounced, HostilePage::Chunked,
+                                           HostilePage::EndlessHeaderLines),
+                         [](const ::testing::TestParamInfo<HostilePage>& page) {
+                             switch (page.param) {
+                             case HostilePage::LengthAnnounced:
+                                 return "LengthAnnounced";
+                             case HostilePage::Chunked:
+                                 return "Chunked";
+                             case HostilePage::EndlessHeaderLines:
+                                 return "EndlessHeaderLines";
+                             }
+                             return "";
                          });
 
 // The version page's variants.

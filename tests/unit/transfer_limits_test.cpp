@@ -38,16 +38,25 @@ std::vector<Arrival> Then(std::vector<Arrival> first, const std::vector<Arrival>
     return first;
 }
 
-// The transfer's waits over a server answering with these arrivals after its headers: when it had
-// to stop (since the request), nothing when the whole body came within the limits.
+// The transfer's waits over a server answering with these arrivals after its headers, each wait
+// ending at the limiter's deadline if the arrival comes later: when it had to stop (since the
+// request), nothing when the whole body came within the limits.
 std::optional<Duration> StopTime(const TransferLimits& limits, const std::vector<Arrival>& arrivals,
                                  Duration headersAt = 0s) {
     TransferLimiter limiter(limits, kRequest);
-    if (!limiter.MayContinue(kRequest + headersAt))
-        return headersAt;
+    const auto waitEnds = [&](Duration at, std::uint64_t bytes) -> std::optional<Duration> {
+        if (const std::optional<TransferClock::time_point> deadline = limiter.Deadline();
+            deadline && kRequest + at > *deadline)
+            return *deadline - kRequest;
+        if (!limiter.MayContinue(kRequest + at, bytes))
+            return at;
+        return std::nullopt;
+    };
+    if (const std::optional<Duration> stop = waitEnds(headersAt, 0))
+        return stop;
     for (const Arrival& arrival : arrivals)
-        if (!limiter.MayContinue(kRequest + arrival.at, arrival.bytes))
-            return arrival.at;
+        if (const std::optional<Duration> stop = waitEnds(arrival.at, arrival.bytes))
+            return stop;
     return std::nullopt;
 }
 
@@ -76,10 +85,11 @@ TEST(TransferLimits, APageInTimeIsReadWhole) {
 }
 
 TEST(TransferLimits, APageStopsOnceItsWholeTimeHasPassed) {
-    // No wait is long, yet a page dripped one byte every 20 s would take 35 minutes.
-    EXPECT_EQ(StopTime(kVersionPage, Steady(1, 20s, 106)), 61s);
-    EXPECT_EQ(StopTime(kVersionPage, {{61s, 106}}), 61s);
-    EXPECT_EQ(StopTime(kVersionPage, {}, 61s), 61s); // the answer's headers alone come too late
+    // No wait is long, yet a page dripped one byte every 20 s would take 35 minutes. A wait under way
+    // ends at the limit, not when its bytes come.
+    EXPECT_EQ(StopTime(kVersionPage, Steady(1, 20s, 106)), 60s);
+    EXPECT_EQ(StopTime(kVersionPage, {{61s, 106}}), 60s);
+    EXPECT_EQ(StopTime(kVersionPage, {}, 600s), 60s); // headers dripped past the limit
 }
 
 TEST(TransferLimits, APageStopsOneBytePastItsSize) {
@@ -102,19 +112,19 @@ TEST(TransferLimits, AFileOnASlowButSteadyLinkArrives) {
 }
 
 TEST(TransferLimits, AFileThatCrawlsStopsWithinAWindow) {
-    EXPECT_EQ(StopTime(kFile, Steady(1, 20s, 1000)), 61s);
-    EXPECT_EQ(StopTime(kFile, Steady(1023, 60s, 10)), 61s);
-    EXPECT_EQ(StopTime(kFile, {}, 61s), 61s); // nothing at all for a whole window
-    // Plenty, then a pause longer than the window: it stops at the end of that wait.
-    EXPECT_EQ(StopTime(kFile, Then(Steady(kChunk, 1s, 100), {{200s, kChunk}})), 200s);
-    // The pace broke during a wait that ended only later: the stop comes with that wait's bytes.
-    EXPECT_EQ(StopTime(kFile, Steady(1023, 59s, 10)), 119s);
+    EXPECT_EQ(StopTime(kFile, Steady(1, 20s, 1000)), 60s);
+    EXPECT_EQ(StopTime(kFile, Steady(1023, 60s, 10)), 60s);
+    EXPECT_EQ(StopTime(kFile, {}, 600s), 60s); // headers dripped for a whole window
+    // Plenty, then a pause longer than the window: it stops a window after the last bytes.
+    EXPECT_EQ(StopTime(kFile, Then(Steady(kChunk, 1s, 100), {{200s, kChunk}})), 160s);
+    // The window from the first 1023 bytes holds only those when it ends.
+    EXPECT_EQ(StopTime(kFile, Steady(1023, 59s, 10)), 61s);
 }
 
 // Every window counts, not only the windows that follow one another from the request: 1 KiB in
 // each of the first two minutes, but a minute between them with a single byte.
 TEST(TransferLimits, AnyWindowOfTheTransferCounts) {
-    EXPECT_EQ(StopTime(kFile, {{5s, 1024}, {60s, 1}, {115s, 1024}}), 115s);
+    EXPECT_EQ(StopTime(kFile, {{5s, 1024}, {60s, 1}, {115s, 1024}}), 65s);
     EXPECT_EQ(StopTime(kFile, {{5s, 1024}, {60s, 1}, {64s, 1023}, {115s, 1024}}), std::nullopt);
 }
 
