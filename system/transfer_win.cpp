@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "base/wide_text_win.h"
 #include "base/win32_error_win.h"
