@@ -271,7 +271,8 @@ TEST_P(HostileVersionPage, IsAFailedFetchThatLeavesTheMemoryAlone) {
     const std::optional<std::size_t> peakKiB = PeakResidentKiB(run.updater->LinuxPid());
     ASSERT_TRUE(peakKiB);
     RecordProperty("peak_resident_kib", std::to_string(*peakKiB));
-    EXPECT_LT(*peakKiB, 64u * 1024);
+    // About 24 MiB at rest; header lines are given up once they have grown the process by 16 MiB.
+    EXPECT_LT(*peakKiB, 56u * 1024);
     // The rest of the page may still be coming in: Terminer ends the program all the same.
     const ControlReport* action = UpdaterItems::Of(run.window).action;
     ASSERT_NE(action, nullptr);
