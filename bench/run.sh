@@ -7,8 +7,8 @@
 # Settings (environment): ROUNDS (update rounds, 5), CHECK_ROUNDS (15), KILL_TRIALS (200),
 # FUZZ_SECONDS (300 per target); NATIVE_BUILD, FUZZ_BUILD: build trees to use instead of the
 # presets' (already configured for the same UPDATE_SERVER_URL and Windows build); EARLIER_UPDATER:
-# a MAJLumoradex.exe of an earlier commit, built for the same server and Windows build, whose update
-# runs take turns with this one's in every round (before and after a change, in one run).
+# a MAJLumoradex.exe of an earlier commit, built for the same server and Windows build, whose checks,
+# updates and hostile-header runs are measured beside this one's (before and after a change, in one run).
 # Both Windows builds are compiled; the figures are those of the one this machine's Wine runs
 # (scripts/windows-build.sh, which LUMORADEX_WINDOWS_BUILD overrides).
 set -euo pipefail
@@ -63,7 +63,7 @@ done
 
 echo
 echo "== Check latency"
-"$native/bench/lumoradex-bench" check "$check_rounds"
+"$native/bench/lumoradex-bench" check "$check_rounds" ${EARLIER_UPDATER:+"$EARLIER_UPDATER"}
 echo
 echo "== Update throughput and memory"
 "$native/bench/lumoradex-bench" throughput "$rounds" ${EARLIER_UPDATER:+"$EARLIER_UPDATER"}

@@ -4,7 +4,9 @@
 //                                       update of the seven files of realistic size, click to end,
 //                                       with its phases; beside it, in the same rounds, an earlier
 //                                       build of the program if one is given (a Linux path)
-//   lumoradex-bench check ROUNDS        automatic run with no update needed, start to end
+//   lumoradex-bench check ROUNDS [EARLIER_EXE]
+//                                       automatic run with no update needed, start to end; beside
+//                                       it an earlier build, if one is given
 //   lumoradex-bench downtime ROUNDS     the update at 100 Mbit/s with the application running: from
 //                                       the close request it receives to the new one's start
 //   lumoradex-bench patches ROUNDS      signed releases at 100 Mbit/s: whole files, patches and
@@ -18,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -369,22 +372,25 @@ public:
         bench::PrintFileTable({"patched", variants[1].series.phases});
     }
 
-    void CheckLatency(int rounds) {
+    void CheckLatency(int rounds, const std::optional<fs::path>& earlierExe) {
         scenario_.Server().SetVersionPage(kNewVersion);
         scenario_.PlaceVelmor("4.2.0.1", kInstallFolder);
         const std::string url = scenario_.Server().BaseUrl() + "/version.htm";
-        std::vector<double> updater, floor, windowedFloor;
+        const std::string earlierUpdater = earlierExe ? PlaceUpdaterCopy(*earlierExe, kEarlierUpdaterFolder) : "";
+        const int runners = earlierExe ? 4 : 3;
+        std::vector<double> updater, floor, windowedFloor, earlier;
         int offered = 0;
         // An unmeasured round first: the updater's copy is placed, the programs are in the page cache.
         for (int round = -1; round < rounds; ++round) {
-            // The three take turns at going first, so that a drift of the machine favours none.
-            for (int turn = 0; turn < 3; ++turn) {
-                const int which = (turn + round + 1) % 3;
+            // They take turns at going first, so that a drift of the machine favours none.
+            for (int turn = 0; turn < runners; ++turn) {
+                const int which = (turn + round + 1) % runners;
                 std::size_t ignored = 0;
                 double seconds = 0;
-                if (which == 0) {
+                if (which == 0 || which == 3) {
                     const auto start = Clock::now();
-                    WineProgram& program = scenario_.StartAutomatic(kInstallFolder);
+                    WineProgram& program = which == 0 ? scenario_.StartAutomatic(kInstallFolder)
+                                                      : scenario_.Start(earlierUpdater, {}, kInstallFolder);
                     seconds = SecondsToExit(program, start);
                     offered += program.WaitForExit(std::chrono::milliseconds(0)) || round < 0 ? 0 : 1;
                     program.Kill();
@@ -395,7 +401,7 @@ public:
                     seconds = Floor(arguments, ignored, false);
                 }
                 if (round >= 0)
-                    (which == 0 ? updater : which == 1 ? floor : windowedFloor).push_back(seconds);
+                    std::array{&updater, &floor, &windowedFloor, &earlier}[which]->push_back(seconds);
             }
         }
         std::printf("Check latency: automatic mode, no update needed, %d rounds (medians, process start to end "
@@ -405,6 +411,8 @@ public:
         std::printf("%-52s %10.3f\n", "updater (version resource + /version.htm)", Median(updater));
         std::printf("%-52s %10.3f\n", "WinINet floor (one request of /version.htm)", Median(floor));
         std::printf("%-52s %10.3f\n", "WinINet floor with a hidden window first", Median(windowedFloor));
+        if (earlierExe)
+            std::printf("%-52s %10.3f\n", "earlier build (version resource + /version.htm)", Median(earlier));
         std::printf("%-52s %10s %10s %8s\n", "ratio", "measured", "goal", "verdict");
         const double ratio = Median(updater) / Median(floor);
         const double windowedRatio = Median(updater) / Median(windowedFloor);
@@ -636,8 +644,8 @@ private:
 
 int Run(int argc, char** argv) {
     if (argc < 3 || argc > 4) {
-        std::fputs("usage: lumoradex-bench throughput ROUNDS [EARLIER_EXE] | check ROUNDS | downtime ROUNDS | "
-                   "patches ROUNDS | headers ROUNDS [EARLIER_EXE]\n",
+        std::fputs("usage: lumoradex-bench throughput ROUNDS [EARLIER_EXE] | check ROUNDS [EARLIER_EXE] | "
+                   "downtime ROUNDS | patches ROUNDS | headers ROUNDS [EARLIER_EXE]\n",
                    stderr);
         return 2;
     }
@@ -648,7 +656,7 @@ int Run(int argc, char** argv) {
     if (what == "throughput")
         bench.Throughput(rounds, earlierExe);
     else if (what == "check")
-        bench.CheckLatency(rounds);
+        bench.CheckLatency(rounds, earlierExe);
     else if (what == "downtime")
         bench.Downtime(rounds);
     else if (what == "patches")
