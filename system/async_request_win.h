@@ -47,6 +47,9 @@ public:
     // none at its end; nothing when the read fails or the deadline passes first. They stay valid
     // until the next read.
     std::optional<std::span<const std::byte>> Read(std::size_t size, Deadline deadline);
+    // The body has been read to the length the server announced: nothing is given up at the close
+    // (ending the process's connections takes a scan of its handles, tens of milliseconds).
+    void TakenToItsLength() { bodyEnded_ = true; }
 
 private:
     HINTERNET OpenWithState(HINTERNET handle) noexcept;

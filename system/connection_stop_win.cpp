@@ -10,9 +10,9 @@ namespace {
 
 // Handle values are multiples of 4; a process's handles lie far below this.
 constexpr UINT_PTR kLastHandleValue = 1 << 20;
-// A freed handle value is the next one given out, so a process's handles lie close together: this
-// many unused values in a row are past its last handle. Each probe is a call to the wineserver
-// (about 40 us): the whole range would take seconds.
+// Where the process's handles are not counted: Wine gives out the lowest free handle value, so its
+// handles lie close together and this many unused values in a row are past the last. Each probe is
+// a call to the wineserver (about 40 us): the whole range would take seconds.
 constexpr UINT_PTR kUnusedValuesPastTheLast = 1024;
 
 struct WinsockApi {
@@ -43,8 +43,8 @@ bool IsConnectedStreamSocket(const WinsockApi& winsock, SOCKET candidate) {
 
 // Winsock offers no list of a process's sockets: each handle of the process is asked whether it is
 // one (any other kind of handle answers WSAENOTSOCK). A shutdown, unlike a close, leaves the handle
-// to its owner, so no handle value is ever freed under the library's feet. Wine counts no handles
-// (GetProcessHandleCount gives 0): the scan ends past the last one all the same.
+// to its owner, so no handle value is ever freed under the library's feet. The scan ends once every
+// handle the process counts has been seen; Wine counts none (GetProcessHandleCount gives 0).
 void StopOwnConnections() noexcept {
     try {
         const WinsockApi winsock;
@@ -53,10 +53,11 @@ void StopOwnConnections() noexcept {
             return;
         DWORD handleCount = 0;
         GetProcessHandleCount(GetCurrentProcess(), &handleCount);
+        const bool counted = handleCount > 0;
         DWORD seen = 0;
         UINT_PTR lastUsed = 0;
-        for (UINT_PTR value = 4; value < kLastHandleValue && value - lastUsed <= 4 * kUnusedValuesPastTheLast;
-             value += 4) {
+        for (UINT_PTR value = 4;
+             value < kLastHandleValue && (counted || value - lastUsed <= 4 * kUnusedValuesPastTheLast); value += 4) {
             DWORD flags = 0;
             if (!GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
                 continue;

@@ -187,7 +187,10 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
     }
     if (!expected)
         return DownloadResult::Unproven;
-    return received == *expected ? DownloadResult::Complete : DownloadResult::Failed;
+    if (received != *expected)
+        return DownloadResult::Failed;
+    open->TakenToItsLength();
+    return DownloadResult::Complete;
 }
 
 } // namespace lumoradex
