@@ -478,12 +478,15 @@ private:
                                                : scenario_.Start(updater, {"/interactif"}, kInstallFolder);
         VerdictRun run;
         std::optional<pid_t> pid;
+        const auto samplePeak = [&] {
+            if (!pid)
+                pid = FindWineProcess(scenario_.Session(), "MAJLumoradex.exe");
+            if (pid)
+                run.peakKiB = std::max(run.peakKiB, PeakResidentKiB(*pid).value_or(0));
+        };
         WaitUntil(
             [&] {
-                if (!pid)
-                    pid = FindWineProcess(scenario_.Session(), "MAJLumoradex.exe");
-                if (pid)
-                    run.peakKiB = std::max(run.peakKiB, PeakResidentKiB(*pid).value_or(0));
+                samplePeak();
                 const std::optional<WindowReport> window = scenario_.Inspect();
                 const ControlReport* message = window ? UpdaterItems::Of(*window).message : nullptr;
                 run.impossible = message && message->text == "Impossible de contr\xC3\xB4ler les versions";
@@ -491,6 +494,8 @@ private:
             },
             kVerdictWait, std::chrono::milliseconds(100));
         run.seconds = Seconds(Clock::now() - start);
+        // A verdict quicker than the process's first sighting: the peak is still there to read.
+        samplePeak();
         program.Kill();
         return run;
     }

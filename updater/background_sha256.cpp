@@ -5,7 +5,7 @@
 namespace lumoradex {
 namespace {
 
-constexpr std::size_t kMaxWaitingBytes = 1024 * 1024;
+constexpr std::size_t kMaxWaitingBytes = 512 * 1024;
 
 } // namespace
 

@@ -1,6 +1,6 @@
 #pragma once
 // A SHA-256 computed on a thread of its own, so that hashing a download costs the transfer nothing
-// where a core is free. Memory stays bounded: Add waits while 1 MiB is already waiting for the
+// where a core is free. Memory stays bounded: Add waits while 512 KiB is already waiting for the
 // thread. Platform-free.
 
 #include <condition_variable>

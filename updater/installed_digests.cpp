@@ -9,7 +9,7 @@
 namespace lumoradex {
 namespace {
 
-constexpr std::size_t kChunkBytes = 1024 * 1024;
+constexpr std::size_t kChunkBytes = 128 * 1024;
 // The largest copies come after the small ones: a second thread hashes the rest of the release
 // while the first is on the database, on a machine with the cores for both.
 constexpr int kThreads = 2;
@@ -68,8 +68,8 @@ void InstalledDigests::Hash() {
     }
 }
 
-// Read and hashed on the same thread, one mebibyte at a time: the memory a copy takes is bounded
-// whatever its size.
+// Read and hashed on the same thread, 128 KiB at a time: the memory a copy takes is bounded whatever
+// its size, and small beside the download's while both run.
 std::optional<Sha256Digest> InstalledDigests::DigestOf(const std::string& path) {
     std::optional<Sha256Digest> digest;
     SkipOnFailure([&] {
