@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "bench/median.h"
@@ -34,8 +35,11 @@ std::string_view WithoutQuotedEnd(std::string_view text) {
     return text;
 }
 
-struct FileMarks {
-    std::map<TracePoint, double> at;
+// One request of a file: a refused patch is followed by the whole file's request, under the same name.
+struct Request {
+    std::string file;
+    double sent = 0;
+    std::optional<double> firstByte, lastByte;
 };
 
 const char* PhaseLabel(Phase phase) {
@@ -102,16 +106,23 @@ double TraceClockSeconds() {
 
 std::optional<RunPhases> PhasesOf(const std::vector<TraceMark>& marks, double click, double end) {
     std::map<TracePoint, double> run;
-    std::vector<std::string> order;
-    std::map<std::string, FileMarks> files;
+    std::vector<Request> requests;
+    std::map<std::string, std::map<TracePoint, double>> files;
     for (const TraceMark& mark : marks) {
         if (mark.file.empty()) {
             run.emplace(mark.point, mark.seconds);
             continue;
         }
+        const auto latest = std::find_if(requests.rbegin(), requests.rend(),
+                                         [&](const Request& request) { return request.file == mark.file; });
         if (mark.point == TracePoint::RequestSent)
-            order.push_back(mark.file);
-        files[mark.file].at.emplace(mark.point, mark.seconds);
+            requests.push_back({mark.file, mark.seconds, std::nullopt, std::nullopt});
+        else if (mark.point == TracePoint::FirstByte && latest != requests.rend())
+            latest->firstByte = mark.seconds;
+        else if (mark.point == TracePoint::LastByte && latest != requests.rend())
+            latest->lastByte = mark.seconds;
+        else
+            files[mark.file].emplace(mark.point, mark.seconds);
     }
     for (TracePoint needed : {TracePoint::Click, TracePoint::CloseRequestsPosted, TracePoint::FilesSettled,
                               TracePoint::Rechecked, TracePoint::ApplicationStarted}) {
@@ -129,9 +140,9 @@ std::optional<RunPhases> PhasesOf(const std::vector<TraceMark>& marks, double cl
     std::vector<double> commitMarks;
     if (run.contains(TracePoint::CommitStarted))
         commitMarks.push_back(run[TracePoint::CommitStarted]);
-    for (const auto& [name, file] : files) {
+    for (const auto& [name, at] : files) {
         for (TracePoint point : {TracePoint::Replaced, TracePoint::Mirrored}) {
-            if (const auto mark = file.at.find(point); mark != file.at.end())
+            if (const auto mark = at.find(point); mark != at.end())
                 commitMarks.push_back(mark->second);
         }
     }
@@ -143,17 +154,27 @@ std::optional<RunPhases> PhasesOf(const std::vector<TraceMark>& marks, double cl
         const auto self = std::lower_bound(commitMarks.begin(), commitMarks.end(), mark->second);
         return self == commitMarks.begin() ? 0.0 : mark->second - *(self - 1);
     };
-    for (const std::string& name : order) {
-        std::map<TracePoint, double>& at = files[name].at;
-        if (!at.contains(TracePoint::FirstByte) || !at.contains(TracePoint::LastByte))
+    std::vector<FilePhases> perFile;
+    const auto phasesOf = [&](const std::string& name) -> FilePhases& {
+        const auto known = std::ranges::find(perFile, name, &FilePhases::name);
+        return known != perFile.end() ? *known : perFile.emplace_back(FilePhases{name});
+    };
+    std::map<std::string, double> lastByteOf;
+    for (const Request& request : requests) {
+        if (!request.lastByte)
             return std::nullopt;
-        FilePhases file{name};
-        file.linkIdle = at[TracePoint::RequestSent] - linkFree;
-        file.requestToFirstByte = at[TracePoint::FirstByte] - at[TracePoint::RequestSent];
-        file.body = at[TracePoint::LastByte] - at[TracePoint::FirstByte];
-        linkFree = at[TracePoint::LastByte];
+        FilePhases& file = phasesOf(request.file);
+        // A request refused before any body (a missing patch) is all waiting for the answer.
+        const double answered = request.firstByte.value_or(*request.lastByte);
+        file.linkIdle += request.sent - linkFree;
+        file.requestToFirstByte += answered - request.sent;
+        file.body += *request.lastByte - answered;
+        linkFree = lastByteOf[request.file] = *request.lastByte;
+    }
+    for (FilePhases& file : perFile) {
+        std::map<TracePoint, double>& at = files[file.name];
         if (at.contains(TracePoint::Flushed))
-            file.flush = at[TracePoint::Flushed] - at[TracePoint::LastByte];
+            file.flush = at[TracePoint::Flushed] - lastByteOf[file.name];
         file.replace = commitStep(at, TracePoint::Replaced);
         file.mirror = commitStep(at, TracePoint::Mirrored);
         add(Phase::LinkIdle, file.linkIdle);
@@ -162,8 +183,8 @@ std::optional<RunPhases> PhasesOf(const std::vector<TraceMark>& marks, double cl
         add(Phase::Flush, file.flush);
         add(Phase::Replace, file.replace);
         add(Phase::Mirror, file.mirror);
-        phases.files.push_back(file);
     }
+    phases.files = std::move(perFile);
     add(Phase::AfterLastBody, run[TracePoint::FilesSettled] - linkFree);
     add(Phase::Recheck, run[TracePoint::Rechecked] - run[TracePoint::FilesSettled]);
     add(Phase::StartApplication, run[TracePoint::ApplicationStarted] - run[TracePoint::Rechecked]);
