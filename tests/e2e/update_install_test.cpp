@@ -271,21 +271,28 @@ private:
 // The staging holds the new release beside the old one: a disk that fills up meanwhile fails the run
 // before any installed file is touched, every temporary file goes, and the update is offered again.
 TEST_F(UpdateInstall, ADiskThatFillsUpWhileStagingChangesNothing) {
-    const SmallDrive drive(scenario.Session(), 'e', "2560k");
+    constexpr std::size_t kDataFileSize = 256 * 1024;
+    // The fixture Velmor.exe is larger in one Windows build than in the other: the drive is sized
+    // from what it holds, so that three new files fit beside the old release and the fourth does not.
+    const std::string oldVelmor = Scenario::VelmorBytes("4.2.0.0");
+    constexpr std::size_t kPage = 4096; // what tmpfs counts a file's bytes in
+    const auto pages = [](std::size_t bytes) { return (bytes + kPage - 1) / kPage * kPage; };
+    const std::size_t driveSize = pages(oldVelmor.size()) + kDataFiles.size() * kDataFileSize +
+                                  3 * kDataFileSize + kDataFileSize / 2;
+    const SmallDrive drive(scenario.Session(), 'e', std::to_string(driveSize / 1024) + "k");
     if (!drive.Mounted())
         GTEST_SKIP() << "no tmpfs could be mounted for a small drive (root only)";
     constexpr char kSmallDriveFolder[] = "E:\\Lumoradex";
-    // 1.7 MiB installed; the fourth new file does not fit beside them.
-    std::map<std::string, std::string> installed{{"Velmor.exe", Scenario::VelmorBytes("4.2.0.0")}};
+    std::map<std::string, std::string> installed{{"Velmor.exe", oldVelmor}};
     scenario.PlaceVelmor("4.2.0.0", kSmallDriveFolder);
     scenario.Server().SetVersionPage("4.2.1");
     scenario.Server().SetFile("Velmor.exe", Scenario::VelmorBytes("4.2.0.1"));
     for (const std::string& name : kDataFiles) {
         installed[name] = OldBytes(name);
-        installed[name].resize(256 * 1024, 'o');
+        installed[name].resize(kDataFileSize, 'o');
         scenario.WriteFile(Join(kSmallDriveFolder, name), installed[name]);
         std::string bytes = NewBytes(name);
-        bytes.resize(256 * 1024, 'n');
+        bytes.resize(kDataFileSize, 'n');
         scenario.Server().SetFile(name, bytes);
     }
     scenario.StartInteractive(kSmallDriveFolder);
