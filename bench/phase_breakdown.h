@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "updater/update_trace.h"
+#include "updater/ports/update_trace.h"
 
 namespace lumoradex::bench {
 

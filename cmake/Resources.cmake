@@ -15,6 +15,6 @@ add_custom_command(
     DEPENDS ${picture_scripts}
     COMMENT "Generating pictures")
 add_custom_target(lumoradex_resources DEPENDS ${resource_dir}/.generated)
-set_property(SOURCE ${CMAKE_SOURCE_DIR}/updater/MAJLumoradex.rc APPEND PROPERTY OBJECT_DEPENDS
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/updater/window/MAJLumoradex.rc APPEND PROPERTY OBJECT_DEPENDS
              ${resource_dir}/.generated)
 include_directories(${resource_dir})

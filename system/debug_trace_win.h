@@ -2,7 +2,7 @@
 // The update run's trace points as debug output (OutputDebugString), for a debugger or, under Wine,
 // the debugstr channel (WINEDEBUG=+debugstr) to collect: "MAJLumoradex trace SECONDS POINT [FILE]".
 
-#include "updater/update_trace.h"
+#include "updater/ports/update_trace.h"
 
 namespace lumoradex {
 

@@ -7,15 +7,14 @@
 #include <memory>
 
 #include "system/progress_relay_win.h"
-#include "updater/elevation.h"
+#include "updater/ports/elevation.h"
 
 namespace lumoradex {
 
 class Win32Elevation : public Elevation {
 public:
-    // progressWindow: the window that owns the prompt and shows the elevated instance's progress;
-    // read at each use, since the window fills it in once created.
-    explicit Win32Elevation(const HWND& progressWindow) : progressWindow_(progressWindow) {}
+    // progressWindow: the window that owns the prompt and shows the elevated instance's progress.
+    explicit Win32Elevation(HWND progressWindow) : progressWindow_(progressWindow) {}
 
     bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override;
     std::uintptr_t ProgressWindow() const override { return reinterpret_cast<std::uintptr_t>(progressWindow_); }
@@ -26,7 +25,7 @@ private:
     void WaitShowingProgress(HANDLE process, ProgressReceiver* receiver,
                              const std::function<void(const std::string&)>& progress);
 
-    const HWND& progressWindow_;
+    HWND progressWindow_;
 };
 
 } // namespace lumoradex

@@ -1,7 +1,7 @@
 #pragma once
 // The process environment of the handlers over Win32: command line, files, folders, versions.
 
-#include "updater/environment.h"
+#include "updater/ports/environment.h"
 
 namespace lumoradex {
 

@@ -3,7 +3,7 @@
 // creation to their rename over the target, flushed; replacements by an atomic rename, folders
 // recognised by identity. Failures throw Win32Error.
 
-#include "updater/installation_files.h"
+#include "updater/ports/installation_files.h"
 
 namespace lumoradex {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The process services of an update run over Win32.
 
-#include "updater/process_services.h"
+#include "updater/ports/process_services.h"
 
 namespace lumoradex {
 

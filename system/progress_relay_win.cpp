@@ -125,7 +125,7 @@ void ProgressReceiver::Drop() {
     started_ = false;
 }
 
-RelayedProgressWindow::RelayedProgressWindow(HWND progressWindow, const wchar_t* windowClass) {
+RelayedProgress::RelayedProgress(HWND progressWindow, const wchar_t* windowClass) {
     DWORD processId = 0;
     if (!IsWindowOfClass(progressWindow, windowClass) || GetWindowThreadProcessId(progressWindow, &processId) == 0)
         return;
@@ -136,8 +136,7 @@ RelayedProgressWindow::RelayedProgressWindow(HWND progressWindow, const wchar_t*
 
 // The text waits until the window has taken it, so that it shows before the download it announces;
 // a window that does not take it within the time-out gets no more.
-void RelayedProgressWindow::SetMessage(const std::string& text) {
-    message_ = text;
+void RelayedProgress::SetMessage(const std::string& text) {
     if (!pipe_ || text.size() > 1024)
         return;
     OVERLAPPED overlapped{};

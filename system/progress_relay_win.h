@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/unique_handle_win.h"
-#include "updater/main_window_items.h"
+#include "updater/ports/install_progress.h"
 
 namespace lumoradex {
 
@@ -44,33 +44,17 @@ private:
     bool broken_ = false;
 };
 
-// The elevated instance's stand-in for the window: SetMessage is relayed, the installed version is
-// kept for the run, the rest has nothing to show.
-class RelayedProgressWindow final : public MainWindowItems {
+// The elevated instance's progress, relayed to the window of the instance that asked for it.
+class RelayedProgress final : public InstallProgress {
 public:
     // A handle that is not a window of the given class gets nothing.
-    RelayedProgressWindow(HWND progressWindow, const wchar_t* windowClass);
+    RelayedProgress(HWND progressWindow, const wchar_t* windowClass);
 
-    std::string VLocale() const override { return vLocale_; }
-    void SetVLocale(const std::string& text) override { vLocale_ = text; }
-    std::string VSite() const override { return {}; }
-    void SetVSite(const std::string&) override {}
-    std::string Message() const override { return message_; }
     void SetMessage(const std::string& text) override;
-    void SetMiseAJourVisible(bool) override {}
-    void SetActionCaption(const std::string&) override {}
-    void Show() override {}
-    void MakeTopMost() override {}
-    void Close() override {}
-    bool IsClosed() const override { return false; }
-    void FlushMessages() override {}
-    void RepaintNow() override {}
 
 private:
     UniqueFile pipe_;
     UniqueKernelHandle written_;
-    std::string vLocale_;
-    std::string message_;
 };
 
 } // namespace lumoradex

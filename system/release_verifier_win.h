@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "updater/release_verifier.h"
+#include "updater/ports/release_verifier.h"
 
 namespace lumoradex {
 

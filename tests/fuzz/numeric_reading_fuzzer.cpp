@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "updater/numeric_reading.h"
+#include "updater/check/numeric_reading.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "updater/release_list.h"
-#include "updater/update_file_list.h"
+#include "updater/release/release_list.h"
+#include "updater/release/update_file_list.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "updater/signature_der.h"
+#include "updater/release/signature_der.h"
 
 namespace {
 

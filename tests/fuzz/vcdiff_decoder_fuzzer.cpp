@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "updater/vcdiff_decoder.h"
+#include "updater/patch/vcdiff_decoder.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "updater/version_check.h"
-#include "updater/version_order.h"
-#include "updater/version_page.h"
+#include "updater/check/version_check.h"
+#include "updater/check/version_page.h"
+#include "updater/release/version_order.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "updater/background_sha256.h"
+#include "updater/install/background_sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "updater/download_decision.h"
+#include "updater/install/download_decision.h"
 
 #include <gtest/gtest.h>
 

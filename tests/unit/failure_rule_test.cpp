@@ -1,4 +1,4 @@
-#include "updater/failure_rule.h"
+#include "base/failure_rule.h"
 
 #include <gtest/gtest.h>
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "base/step_failure.h"
-#include "updater/environment.h"
-#include "updater/main_window_items.h"
-#include "updater/transfer.h"
+#include "updater/check/check_view.h"
+#include "updater/ports/environment.h"
+#include "updater/ports/transfer.h"
 
 namespace lumoradex::fakes {
 
@@ -41,13 +41,12 @@ private:
     mutable std::map<std::string, int> failing_;
 };
 
-class FakeWindow : public MainWindowItems {
+class FakeWindow : public CheckView {
 public:
     std::string VLocale() const override { return Read("VLocale", vLocale); }
     void SetVLocale(const std::string& text) override { Write("SetVLocale", vLocale, text); }
     std::string VSite() const override { return Read("VSite", vSite); }
     void SetVSite(const std::string& text) override { Write("SetVSite", vSite, text); }
-    std::string Message() const override { return Read("Message", message); }
     void SetMessage(const std::string& text) override { Write("SetMessage", message, text); }
     void SetMiseAJourVisible(bool visible) override {
         Record("SetMiseAJourVisible");
@@ -66,13 +65,11 @@ public:
         Record("Close");
         closed = true;
     }
-    bool IsClosed() const override { return closed; }
     void FlushMessages() override {
         Record("FlushMessages");
         messageWhenFlushed = message;
         visibleWhenFlushed = visible;
     }
-    void RepaintNow() override { Record("RepaintNow"); }
 
     // The creation state of the window's items.
     std::string vLocale = "0.0.0";

@@ -1,4 +1,4 @@
-#include "system/http_address.h"
+#include "system/net/http_address.h"
 
 #include <gtest/gtest.h>
 

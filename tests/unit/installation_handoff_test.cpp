@@ -1,4 +1,4 @@
-#include "updater/installation_handoff.h"
+#include "updater/install/installation_handoff.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -6,9 +6,10 @@
 #include <map>
 
 #include "tests/unit/update_run_fakes.h"
-#include "updater/elevated_installation.h"
-#include "updater/installation_folder.h"
-#include "updater/server_addresses.h"
+#include "updater/install/elevated_installation.h"
+#include "updater/release/installation_folder.h"
+#include "updater/release/server_addresses.h"
+#include "updater/release/update_file_list.h"
 
 namespace lumoradex {
 namespace {
@@ -70,7 +71,7 @@ protected:
         server.texts[DownloadUrl("release.sig")] = Der(FakeSignature(list));
     }
     HandOffExit Install(ReleaseVerifier* withVerifier) {
-        return InstallHandedOff({window, disk, server, disk, process, withVerifier});
+        return InstallHandedOff({disk, server, disk, process, withVerifier}, window);
     }
     HandOffExit Install() { return Install(&verifier); }
     bool AnythingDownloaded() const {

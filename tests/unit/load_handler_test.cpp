@@ -1,9 +1,9 @@
-#include "updater/load_handler.h"
+#include "updater/check/load_handler.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/unit/handler_fakes.h"
-#include "updater/server_addresses.h"
+#include "updater/release/server_addresses.h"
 
 namespace lumoradex {
 namespace {

@@ -1,4 +1,4 @@
-#include "updater/numeric_reading.h"
+#include "updater/check/numeric_reading.h"
 
 #include <gtest/gtest.h>
 

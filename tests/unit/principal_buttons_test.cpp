@@ -1,4 +1,4 @@
-#include "updater/principal_buttons.h"
+#include "updater/window/principal_buttons.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "updater/release_list.h"
+#include "updater/release/release_list.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "updater/server_addresses.h"
+#include "updater/release/server_addresses.h"
 
 #include <gtest/gtest.h>
 

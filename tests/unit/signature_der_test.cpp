@@ -1,4 +1,4 @@
-#include "updater/signature_der.h"
+#include "updater/release/signature_der.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "system/transfer_limits.h"
+#include "system/net/transfer_limits.h"
 
 #include <gtest/gtest.h>
 

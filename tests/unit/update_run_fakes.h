@@ -24,13 +24,13 @@
 #include <vector>
 
 #include "base/step_failure.h"
-#include "updater/elevation.h"
-#include "updater/environment.h"
-#include "updater/installation_files.h"
-#include "updater/main_window_items.h"
-#include "updater/process_services.h"
-#include "updater/release_verifier.h"
-#include "updater/transfer.h"
+#include "updater/install/install_views.h"
+#include "updater/ports/elevation.h"
+#include "updater/ports/environment.h"
+#include "updater/ports/installation_files.h"
+#include "updater/ports/process_services.h"
+#include "updater/ports/release_verifier.h"
+#include "updater/ports/transfer.h"
 
 namespace lumoradex::update_fakes {
 
@@ -58,15 +58,12 @@ private:
     bool raised_ = false;
 };
 
-class FakeWindow final : public MainWindowItems {
+class FakeWindow final : public UpdateRunView, public WindowUpkeep {
 public:
     explicit FakeWindow(std::vector<std::string>& events) : events_(events) {}
 
     std::string VLocale() const override { return vLocale; }
-    void SetVLocale(const std::string& text) override { vLocale = text; }
     std::string VSite() const override { return vSite; }
-    void SetVSite(const std::string& text) override { vSite = text; }
-    std::string Message() const override { return message; }
     void SetMessage(const std::string& text) override {
         message = text;
         events_.push_back("message " + text);
@@ -79,10 +76,6 @@ public:
         actionCaption = caption;
         events_.push_back("caption " + caption);
     }
-    void Show() override {}
-    void MakeTopMost() override {}
-    void Close() override { closed = true; }
-    bool IsClosed() const override { return closed; }
     void FlushMessages() override { events_.push_back("flush"); }
     void RepaintNow() override {
         ++repaints;
@@ -94,7 +87,6 @@ public:
     std::string message;
     bool miseAJourVisible = true;
     std::string actionCaption = "Me le rappeler plus tard";
-    bool closed = false;
     std::atomic<int> repaints = 0;
     Signal repainted;
 

@@ -1,4 +1,4 @@
-#include "updater/update_run.h"
+#include "updater/install/update_run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,9 +9,10 @@
 #include <thread>
 
 #include "tests/unit/update_run_fakes.h"
-#include "updater/installation_folder.h"
-#include "updater/installation_handoff.h"
-#include "updater/server_addresses.h"
+#include "updater/install/installation_handoff.h"
+#include "updater/release/installation_folder.h"
+#include "updater/release/server_addresses.h"
+#include "updater/release/update_file_list.h"
 
 namespace lumoradex {
 namespace {
@@ -67,7 +68,7 @@ protected:
     }
     void RunUpdate() {
         before = disk.files;
-        UpdateRun run{{window, disk, server, disk, process, verifier}, [this] {
+        UpdateRun run{{disk, server, disk, process, verifier, &window}, window, nullptr, [this] {
                           events.push_back("recheck");
                           recheck();
                       }};
@@ -490,10 +491,6 @@ TEST_F(UpdateRunTest, InteractiveRunLeavesTheWindowOpen) {
 
 TEST_F(UpdateRunTest, AutomaticRunStartsTheApplicationMinimisedAndEnds) {
     disk.commandLine = "";
-    recheck = [this] {
-        window.vLocale = window.vSite;
-        window.closed = true; // no update needed any more: the load handler closes the window
-    };
     RunUpdate();
     EXPECT_THAT(Since("caption Terminer"), ElementsAre("caption Terminer", "StartProgram Velmor.exe 2", "EndProgram"));
 }
@@ -958,7 +955,7 @@ INSTANTIATE_TEST_SUITE_P(
 class ElevationTest : public SignedRunTest {
 protected:
     void RunUpdateWithElevation() {
-        UpdateRun run{{window, disk, server, disk, process, verifier, &elevation}, [this] {
+        UpdateRun run{{disk, server, disk, process, verifier, &window}, window, &elevation, [this] {
                           events.push_back("recheck");
                           recheck();
                       }};

@@ -1,4 +1,4 @@
-#include "updater/vcdiff_decoder.h"
+#include "updater/patch/vcdiff_decoder.h"
 
 #include <gtest/gtest.h>
 

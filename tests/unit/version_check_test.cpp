@@ -1,4 +1,4 @@
-#include "updater/version_check.h"
+#include "updater/check/version_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "updater/version_order.h"
-#include "updater/version_page.h"
+#include "updater/check/version_page.h"
+#include "updater/release/version_order.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-// The update run over the real file operations under Wine: files that another program still holds
+// The installation over the real file operations under Wine: files that another program still holds
 // are replaced once it lets them go, and a broken download leaves nothing behind.
 
-#include "updater/update_run.h"
+#include "updater/install/release_installation.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include "system/environment_win.h"
 #include "system/installation_files_win.h"
 #include "tests/win32/update_install_support.h"
-#include "updater/installation_folder.h"
-#include "updater/server_addresses.h"
+#include "updater/release/installation_folder.h"
+#include "updater/release/server_addresses.h"
 
 namespace lumoradex {
 namespace {
@@ -23,20 +23,9 @@ using update_install_tests::ReadFileText;
 using update_install_tests::TemporaryFolder;
 using update_install_tests::WriteFileText;
 
-class MemoryWindow final : public MainWindowItems {
+class MemoryWindow final : public InstallProgress, public WindowUpkeep {
 public:
-    std::string VLocale() const override { return "4.2.0"; }
-    void SetVLocale(const std::string&) override {}
-    std::string VSite() const override { return "4.2.1"; }
-    void SetVSite(const std::string&) override {}
-    std::string Message() const override { return message; }
     void SetMessage(const std::string& text) override { message = text; }
-    void SetMiseAJourVisible(bool) override {}
-    void SetActionCaption(const std::string&) override {}
-    void Show() override {}
-    void MakeTopMost() override {}
-    void Close() override {}
-    bool IsClosed() const override { return false; }
     void FlushMessages() override {}
     void RepaintNow() override { ++repaints; }
 
@@ -112,7 +101,7 @@ protected:
     MemoryServer server;
     Win32InstallationFiles files;
     RealSleep process;
-    UpdateRun run{{window, environment, server, files, process}, [] {}};
+    ReleaseInstallation installation{{environment, server, files, process, nullptr, &window}, window};
 };
 
 TEST_F(UpdateRunOnDisk, FileHeldByAnotherProgramIsReplacedOnceItLetsGo) {
@@ -120,7 +109,7 @@ TEST_F(UpdateRunOnDisk, FileHeldByAnotherProgramIsReplacedOnceItLetsGo) {
     Serve("Velmor.prm", Sized("new", 1200, 'n'));
     FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"", L"1500 \"" + Widen(folder / "Velmor.prm") + L"\"");
 
-    EXPECT_EQ(run.MettreAJourFichier("Velmor.prm"), FileOutcome::Installed);
+    EXPECT_TRUE(installation.Install(true));
     EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), Sized("new", 1200, 'n'));
     EXPECT_FALSE(FileExists(folder / "NewVelmor.prm"));
     EXPECT_GT(window.repaints, 1); // the window was repainted while waiting
@@ -132,7 +121,7 @@ TEST_F(UpdateRunOnDisk, RunningExecutableIsReplacedOnceItHasEnded) {
     Serve("Velmor.exe", newExecutable);
     FixtureProcess application(Widen(folder / "Velmor.exe"), L"", L"1500");
 
-    EXPECT_EQ(run.MettreAJourFichier("Velmor.exe"), FileOutcome::Installed);
+    EXPECT_TRUE(installation.Install(true));
     EXPECT_EQ(ReadFileText(folder / "Velmor.exe"), newExecutable);
     EXPECT_FALSE(FileExists(folder / "NewVelmor.exe"));
 }
@@ -142,7 +131,7 @@ TEST_F(UpdateRunOnDisk, DownloadCutShortLeavesTheOldFileAndNoTemporaryFile) {
     Serve("socle.mdb", Sized("new", 1200, 'n'));
     server.cutShort[DownloadUrl("socle.mdb")] = true;
 
-    EXPECT_EQ(run.MettreAJourFichier("socle.mdb"), FileOutcome::Failed);
+    EXPECT_FALSE(installation.Install(true));
     EXPECT_EQ(ReadFileText(folder / "socle.mdb"), Sized("old", 1000, 'o'));
     EXPECT_FALSE(FileExists(folder / "Newsocle.mdb"));
 }
@@ -151,7 +140,7 @@ TEST_F(UpdateRunOnDisk, StaleTemporaryFileIsReplacedByTheNewDownload) {
     WriteFileText(folder / "NewMailLink.exe", "left over by an interrupted run");
     Serve("MailLink.exe", Sized("new", 1200, 'n'));
 
-    EXPECT_EQ(run.MettreAJourFichier("MailLink.exe"), FileOutcome::Installed);
+    EXPECT_TRUE(installation.Install(true));
     EXPECT_EQ(ReadFileText(folder / "MailLink.exe"), Sized("new", 1200, 'n'));
     EXPECT_FALSE(FileExists(folder / "NewMailLink.exe"));
 }

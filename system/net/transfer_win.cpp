@@ -1,0 +1,196 @@
+#include "system/net/transfer_win.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "base/wide_text_win.h"
+#include "base/win32_error_win.h"
+#include "system/net/async_request_win.h"
+#include "system/net/http_address.h"
+#include "system/net/wininet_api_win.h"
+
+namespace lumoradex {
+
+namespace {
+
+// As many as a browser would follow before giving up on a loop.
+constexpr int kMaxRedirects = 10;
+constexpr DWORD kMaxLocationCharacters = 2048;
+
+class BusyScope {
+public:
+    explicit BusyScope(bool& busy) : busy_(busy) { busy_ = true; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    ~BusyScope() { busy_ = false; }
+
+private:
+    bool& busy_;
+};
+
+class TextSink final : public DownloadSink {
+public:
+    BodyPlan Expect(std::optional<std::uint64_t>) override { return {}; }
+    void Write(const std::byte* data, std::size_t size) override {
+        text.append(reinterpret_cast<const char*>(data), size);
+    }
+    void BetweenChunks() override {}
+
+    std::string text;
+};
+
+std::optional<DWORD> StatusCode(const WinInetApi& api, HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!api.queryInfo(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return std::nullopt;
+    return status;
+}
+
+bool IsRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::optional<std::string> Location(const WinInetApi& api, HINTERNET request) {
+    std::wstring location(kMaxLocationCharacters, L'\0');
+    DWORD size = static_cast<DWORD>(location.size() * sizeof(wchar_t));
+    if (!api.queryInfo(request, HTTP_QUERY_LOCATION, location.data(), &size, nullptr))
+        return std::nullopt;
+    location.resize(size / sizeof(wchar_t));
+    return Narrow(location);
+}
+
+// Read as text: the numeric form of the header holds 32 bits only, and bodies may exceed 4 GiB.
+// Nothing when the answer states no length; a length that is no plain decimal number, or one too
+// large for 64 bits, is no answer to trust at all.
+std::optional<std::uint64_t> ContentLength(const WinInetApi& api, HINTERNET request) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    if (!api.queryInfo(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_HTTP_HEADER_NOT_FOUND)
+            return std::nullopt;
+        throw Win32Error("HttpQueryInfoW", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+    }
+    if (text[0] == L'\0')
+        throw Win32Error("Content-Length", ERROR_INVALID_DATA);
+    std::uint64_t length = 0;
+    for (const wchar_t* digit = text; *digit != L'\0'; ++digit) {
+        const auto value = static_cast<std::uint64_t>(*digit - L'0');
+        if (*digit < L'0' || *digit > L'9' || length > (UINT64_MAX - value) / 10)
+            throw Win32Error("Content-Length", ERROR_INVALID_DATA);
+        length = length * 10 + value;
+    }
+    return length;
+}
+
+} // namespace
+
+WinInetTransfer::WinInetTransfer(std::chrono::milliseconds timeout) : timeout_(timeout) {}
+
+WinInetTransfer::~WinInetTransfer() = default;
+
+// The text is held whole in memory: its size is bounded, and so is the time of the whole request.
+std::optional<std::string> WinInetTransfer::FetchText(const std::string& url, std::size_t limit) {
+    TextSink sink;
+    try {
+        const DownloadResult result = Receive(url, sink, TransferLimits::Document(limit, timeout_));
+        if (result == DownloadResult::Complete || result == DownloadResult::Unproven)
+            return std::move(sink.text);
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+// A sink that cannot store the bytes fails the download like a broken connection. The request
+// time-out is also the window in which a body must keep moving.
+DownloadResult WinInetTransfer::Download(const std::string& url, DownloadSink& sink) {
+    try {
+        return Receive(url, sink, TransferLimits::FileBody(timeout_));
+    } catch (...) {
+        return DownloadResult::Failed;
+    }
+}
+
+DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& sink, const TransferLimits& limits) {
+    TransferLimiter limiter(limits, TransferClock::now());
+    std::optional<HttpAddress> address = ParseHttpAddress(url);
+    if (!address)
+        return DownloadResult::Failed;
+    if (!api_)
+        api_ = std::make_unique<WinInetApi>();
+    const WinInetApi& api = *api_;
+    const BusyScope busy(busy_);
+    const auto timeout = static_cast<DWORD>(timeout_.count());
+
+    std::unique_ptr<AsyncRequest> open;
+    std::optional<DWORD> status;
+    // The limits run from the first request to the last byte, redirects included.
+    for (int redirects = 0;; ++redirects) {
+        open.reset();
+        open = std::make_unique<AsyncRequest>(api, *address, timeout);
+        status = open->ReceiveHeaders(limiter.Deadline()) ? StatusCode(api, open->Handle()) : std::nullopt;
+        if (!status || !limiter.MayContinue(TransferClock::now()))
+            return DownloadResult::Failed;
+        if (!IsRedirect(*status))
+            break;
+        const std::optional<std::string> location = Location(api, open->Handle());
+        std::optional<HttpAddress> target = location ? RedirectTarget(*address, *location) : std::nullopt;
+        if (redirects == kMaxRedirects || !target || !MayFollowRedirect(*address, *target))
+            return DownloadResult::Failed;
+        address = std::move(target);
+    }
+    const HINTERNET request = open->Handle();
+
+    // WinINet hands over an error page like any other body: only the status tells them apart.
+    if (*status < 200 || *status > 299)
+        return DownloadResult::Refused;
+
+    // A connection closed cleanly in the middle of the body reads as a normal end, and so does a
+    // chunked body cut before its last chunk: only the length the server stated shows that a body is
+    // whole. Static files always come with it, as no compression (which servers stream) is asked for.
+    // A body is never read past that length, nor past what the sink takes: a server sending without
+    // end fills neither the memory nor the disk.
+    const std::optional<std::uint64_t> expected = ContentLength(api, request);
+    if (expected && !limiter.AcceptsLength(*expected))
+        return DownloadResult::Failed;
+    const BodyPlan plan = sink.Expect(expected);
+    if (plan.decision == BodyPlan::Decision::Decline)
+        return DownloadResult::Declined;
+    if (plan.decision == BodyPlan::Decision::Fail)
+        return DownloadResult::Failed;
+    if (plan.maxBytes)
+        limiter.LimitBodyTo(*plan.maxBytes);
+    if (expected)
+        limiter.LimitBodyTo(*expected);
+    std::uint64_t received = 0;
+    // The announced length frames the body: what a server sends after it is none of it, and is
+    // never read (WinINet counts it among the bytes arrived, and would hand it over).
+    while (!expected || received < *expected) {
+        std::size_t wanted = limiter.NextReadSize(kLargestRead);
+        if (expected)
+            wanted = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, *expected - received));
+        const std::optional<std::span<const std::byte>> arrived = open->Read(wanted, limiter.Deadline());
+        if (!arrived || !limiter.MayContinue(TransferClock::now(), arrived->size()))
+            return DownloadResult::Failed;
+        if (arrived->empty())
+            break;
+        sink.Write(arrived->data(), arrived->size());
+        received += arrived->size();
+        sink.BetweenChunks();
+    }
+    if (!expected)
+        return DownloadResult::Unproven;
+    if (received != *expected)
+        return DownloadResult::Failed;
+    open->TakenToItsLength();
+    return DownloadResult::Complete;
+}
+
+} // namespace lumoradex

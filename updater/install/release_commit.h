@@ -1,0 +1,63 @@
+#pragma once
+// The commit of a staged release: every installed file replaced by its staged new content, all or
+// none. Each replaced file's old content is kept aside, under "Old" + its name, until the whole
+// commit has succeeded; a replacement that fails puts every file already replaced back. No installed
+// name is ever missing, even for an instant: a kill at any moment leaves every name holding a whole
+// old or a whole new file, and the next run clears what was kept aside. Platform-free.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "updater/install/update_services.h"
+#include "updater/ports/environment.h"
+#include "updater/ports/installation_files.h"
+#include "updater/ports/process_services.h"
+#include "updater/ports/update_trace.h"
+
+namespace lumoradex {
+
+// One installed file's new content, staged beside it under its temporary name, still held from its
+// creation so that nothing else can change it before it is renamed over the installed file.
+struct StagedFile {
+    std::string name;      // the bare name, for the trace
+    std::string target;    // the installed file: a bare name in the working folder, a full path elsewhere
+    std::string temporary; // where the new content waits
+    std::unique_ptr<FileWriter> held;
+    bool mirrorCopy = false; // the installation folder's copy of a run that works elsewhere
+};
+
+// Where a file's old content is kept during a commit: "Old" + its name, in its folder.
+std::string KeptAsideName(const std::string& target);
+
+class ReleaseCommit {
+public:
+    // The window, if any, is repainted while a file in use is waited for.
+    explicit ReleaseCommit(const UpdateServices& services);
+
+    // Replaces the targets in the order given; true when every one was. Otherwise every target
+    // already replaced is put back, and every temporary file removed.
+    bool Commit(std::vector<StagedFile>& staged);
+    // Removes the temporary files, still held, of a release that will not be committed.
+    void Discard(std::vector<StagedFile>& staged);
+
+private:
+    struct Replaced {
+        const StagedFile* file;
+        bool keptAside; // false: the folder lacked the file, which the rollback removes again
+    };
+
+    void Replace(StagedFile& file);
+    void RollBack(const std::vector<Replaced>& replaced);
+    template <class Rename> void RetryWhileInUse(const std::string& target, Rename rename);
+    void RemoveQuietly(const std::string& path);
+
+    UpdateServices services_;
+};
+
+// What an interrupted commit left beside the names given, in their folder: an old content kept
+// aside is removed where its name holds a file, and put back where the name is missing.
+void ClearInterruptedCommit(const std::vector<std::string>& targets, Environment& environment,
+                            InstallationFiles& files);
+
+} // namespace lumoradex

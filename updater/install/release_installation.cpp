@@ -1,0 +1,115 @@
+#include "updater/install/release_installation.h"
+
+#include <string>
+#include <utility>
+
+#include "base/failure_rule.h"
+#include "updater/install/release_staging.h"
+#include "updater/release/installation_folder.h"
+#include "updater/release/server_addresses.h"
+#include "updater/release/signature_der.h"
+#include "updater/release/update_file_list.h"
+
+namespace lumoradex {
+namespace {
+
+constexpr char kApplicationTitle[] = "Lumoradex";
+constexpr char kUnreadableVersion[] = "0.0.0";
+
+constexpr char kReleaseListName[] = "release.txt";
+constexpr char kReleaseSignatureName[] = "release.sig";
+constexpr char kPatchListName[] = "patches.txt";
+constexpr char kPatchSignatureName[] = "patches.sig";
+// A DER signature of P-256 takes 72 bytes at most.
+constexpr std::size_t kMaxSignatureSize = 256;
+
+// The application's executable in a folder, by its full path: never found by a search elsewhere.
+std::string ExecutableIn(const std::string& folder) {
+    return folder + (folder.ends_with('\\') ? "" : "\\") + std::string(kApplicationExecutable);
+}
+
+} // namespace
+
+ReleaseInstallation::ReleaseInstallation(UpdateServices services, InstallProgress& progress)
+    : services_(services), progress_(progress) {}
+
+bool ReleaseInstallation::Install(bool mirror) {
+    std::optional<std::vector<StagedFile>> staged = Stage(mirror);
+    return staged && CommitClosingTheApplication(*staged);
+}
+
+// The application is asked to close only once the whole release is staged beside it: it stays
+// usable for the whole download, and is never disturbed by a run that fails before the commit. The
+// requests are only posted; a file still in use is waited for by the commit.
+bool ReleaseInstallation::CommitClosingTheApplication(std::vector<StagedFile>& staged) {
+    SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
+    services_.Mark(TracePoint::CloseRequestsPosted);
+    return ReleaseCommit(services_).Commit(staged);
+}
+
+void ReleaseInstallation::Discard(std::vector<StagedFile>& staged) { ReleaseCommit(services_).Discard(staged); }
+
+// A signed release that is not proven stages nothing at all. What an interrupted run left is
+// cleared first.
+std::optional<std::vector<StagedFile>> ReleaseInstallation::Stage(bool mirror) {
+    ClearInterruptedCommits(mirror);
+    if (!LoadSignedRelease())
+        return std::nullopt;
+    return ReleaseStaging(services_, progress_, signedRelease_, mirror).StageAll();
+}
+
+void ReleaseInstallation::ClearInterruptedCommits(bool mirror) {
+    std::vector<std::string> targets;
+    for (std::string_view name : kUpdateFileList) {
+        targets.emplace_back(name);
+        if (mirror)
+            targets.push_back(std::string(kInstallationFolder) + "\\" + std::string(name));
+    }
+    ClearInterruptedCommit(targets, services_.environment, services_.files);
+}
+
+// Without a built-in key there is nothing to load. With one, the list must be the maker's, well
+// formed, and no older than the installed version.
+bool ReleaseInstallation::LoadSignedRelease() {
+    signedRelease_.reset();
+    if (!services_.releaseVerifier)
+        return true;
+    SkipOnFailure([&] { signedRelease_ = FetchProvenRelease(); });
+    return signedRelease_.has_value();
+}
+
+// The signature is checked before the list is parsed: nothing of an unproven text is read.
+std::optional<ReleaseList> ReleaseInstallation::FetchProvenRelease() {
+    const std::optional<std::string> list = FetchSignedText(kReleaseListName, kReleaseSignatureName);
+    std::optional<ReleaseList> release = list ? ParseReleaseList(*list) : std::nullopt;
+    if (!release)
+        return std::nullopt;
+    // The release is judged against the executable it would replace, by its full path, never against
+    // one the library search order might find first (beside the updater, say): a version that cannot
+    // be read gives nothing to judge by, and nothing is installed.
+    const std::string installed =
+        services_.environment.FileVersion(ExecutableIn(services_.environment.CurrentFolder()));
+    if (installed == kUnreadableVersion || !MayInstallRelease(release->version, installed))
+        return std::nullopt;
+    // Patches only spare downloads: a release without a proven patch list of its own is installed
+    // from whole files.
+    SkipOnFailure([&] {
+        const std::optional<std::string> patches = FetchSignedText(kPatchListName, kPatchSignatureName);
+        release->patches = ParsePatchList(patches.value_or(""), release->version).value_or(PatchList{});
+    });
+    return release;
+}
+
+// The text of a list, only when the maker's signature of it verifies.
+std::optional<std::string> ReleaseInstallation::FetchSignedText(const char* listName, const char* signatureName) {
+    const std::optional<std::string> list = services_.transfer.FetchText(DownloadUrl(listName), kMaxReleaseListSize);
+    if (!list)
+        return std::nullopt;
+    const std::optional<std::string> der = services_.transfer.FetchText(DownloadUrl(signatureName), kMaxSignatureSize);
+    const std::optional<RawP256Signature> signature = der ? P256SignatureFromDer(*der) : std::nullopt;
+    if (!signature || !services_.releaseVerifier->Verifies(*list, *signature))
+        return std::nullopt;
+    return list;
+}
+
+} // namespace lumoradex
