@@ -10,13 +10,13 @@ namespace lumoradex {
 
 class Win32Error : public StepFailure {
 public:
-    Win32Error(const char* api, DWORD code) : StepFailure(api, code) {}
+    // A failing call that left no code (zero) still carries a failure code: ERROR_GEN_FAILURE.
+    Win32Error(const char* api, DWORD code) : StepFailure(api, code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE) {}
 };
 
-// Throws Win32Error for the last error of the calling thread; a zero code still counts as a failure.
+// Throws Win32Error for the last error of the calling thread.
 [[noreturn]] inline void ThrowLastError(const char* api) {
-    DWORD code = GetLastError();
-    throw Win32Error(api, code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+    throw Win32Error(api, GetLastError());
 }
 
 } // namespace lumoradex

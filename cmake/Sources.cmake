@@ -86,8 +86,8 @@ if(LUMORADEX_WIN32)
         target_include_directories(${target} PRIVATE ${output_dir}/key ${CMAKE_BINARY_DIR}/generated)
         target_link_libraries(${target} PRIVATE lumoradex_main)
         # --gc-sections drops what the static C++ runtime links in but nothing calls (libstdc++ is
-        # built one function per section): about 3.5 KiB.
-        target_link_options(${target} PRIVATE -municode -s -Wl,--gc-sections)
+        # built one function per section): about 3.5 KiB. Symbols stay in the builds made for a debugger.
+        target_link_options(${target} PRIVATE -municode -Wl,--gc-sections $<$<NOT:$<CONFIG:Debug,RelWithDebInfo>>:-s>)
         set_target_properties(${target} PROPERTIES OUTPUT_NAME MAJLumoradex RUNTIME_OUTPUT_DIRECTORY ${output_dir})
         add_dependencies(${target} lumoradex_resources)
     endfunction()

@@ -143,7 +143,7 @@ public:
             const DWORD code = GetLastError();
             if (TargetInUse(target, code))
                 return ReplaceResult::TargetInUse;
-            throw Win32Error("SetFileInformationByHandle", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+            throw Win32Error("SetFileInformationByHandle", code);
         }
         Flush();
         file_.Reset();
@@ -231,7 +231,7 @@ ReplaceResult Win32InstallationFiles::ReplaceWith(const std::string& target, con
     const DWORD code = GetLastError();
     if (TargetInUse(target, code))
         return ReplaceResult::TargetInUse;
-    throw Win32Error("MoveFileExW", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+    throw Win32Error("MoveFileExW", code);
 }
 
 // A hard link: nothing is copied, and the old content stays whole however the name is replaced. A

@@ -1,15 +1,11 @@
 #include "system/net/async_request_win.h"
 
-#include <psapi.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cstdint>
 
 #include "base/unique_handle_win.h"
 #include "base/wide_text_win.h"
-#include "system/net/connection_stop_win.h"
 #include "system/net/wininet_api_win.h"
 
 namespace lumoradex {
@@ -20,11 +16,6 @@ namespace lumoradex {
 // relaxes it.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
                                 INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
-
-// The program's own growth while it waits for headers stays far below this: a few MiB of buffers.
-// Header lines without end grow it by as much as they bring (tens of MiB a second under Wine).
-constexpr std::uint64_t kHeaderGrowthLimit = 16 * 1024 * 1024;
-constexpr DWORD kMemorySampleMilliseconds = 50;
 
 // What the status callback shares with the thread that waits. WinINet may still complete an
 // operation into it after an abandoned request's handles are closed, so it is freed only once the
@@ -71,16 +62,6 @@ bool SetTimeouts(const WinInetApi& api, HINTERNET handle, DWORD milliseconds) {
     return set;
 }
 
-// The process's commit charge: its private memory, the heap's included (under Wine, PrivateUsage
-// does not follow the heap).
-std::uint64_t PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
-        return 0;
-    return counters.PagefileUsage;
-}
-
 DWORD MillisecondsUntil(TransferClock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TransferClock::now()).count();
     return static_cast<DWORD>(std::clamp<decltype(left)>(left, 0, INFINITE - 1));
@@ -110,7 +91,7 @@ AsyncRequest::AsyncRequest(const WinInetApi& api, const HttpAddress& address, DW
 
 AsyncRequest::~AsyncRequest() {
     if (sent_ && !bodyEnded_)
-        StopOwnConnections();
+        wine_.EndConnections();
     CloseRequestHandles(api_.close, handles_);
     Release(state_);
 }
@@ -122,22 +103,25 @@ HINTERNET AsyncRequest::OpenWithState(HINTERNET handle) noexcept {
     return handle;
 }
 
-bool AsyncRequest::Completed(BOOL doneAtOnce, Deadline deadline, bool watchMemory) {
+// A header wait is also given up once header lines have grown the process too much: WinINet stores
+// them all and tells nothing of them until the last (system/net/wine_abandoned_request_win.h).
+bool AsyncRequest::Completed(BOOL doneAtOnce, Deadline deadline, bool awaitingHeaders) {
     if (doneAtOnce)
         return true;
     if (GetLastError() != ERROR_IO_PENDING)
         return false;
-    const std::uint64_t memoryAtStart = watchMemory ? PrivateBytes() : 0;
+    if (awaitingHeaders)
+        wine_.HeadersAwaited();
     for (;;) {
         DWORD wait = deadline ? MillisecondsUntil(*deadline) : INFINITE;
-        if (watchMemory)
-            wait = std::min(wait, kMemorySampleMilliseconds);
+        if (awaitingHeaders)
+            wait = wine_.UntilNextSample(wait);
         const DWORD outcome = WaitForSingleObject(state_->completed.Get(), wait);
         if (outcome == WAIT_OBJECT_0)
             return state_->result != 0;
         if (outcome != WAIT_TIMEOUT || (deadline && TransferClock::now() >= *deadline))
             return false;
-        if (watchMemory && PrivateBytes() > memoryAtStart + kHeaderGrowthLimit)
+        if (awaitingHeaders && wine_.HeadersPastLimit())
             return false;
     }
 }

@@ -2,8 +2,8 @@
 // One GET request over an asynchronous WinINet session, each of its steps waited for on the
 // program's own clock: whatever a server does with its headers or its body, no step holds the caller
 // past the deadline it gives. Reads take what has arrived, up to 64 KiB, without waiting for more.
-// A request not read to its end is given up as it closes: its connection ended
-// (system/net/connection_stop_win.h), its handles closed on the closing thread
+// A request not read to its end is given up as it closes: its connection ended, for Wine's WinINet
+// (system/net/wine_abandoned_request_win.h), its handles closed on the closing thread
 // (system/net/request_close_win.h).
 
 #include <windows.h>
@@ -16,6 +16,7 @@
 #include "system/net/http_address.h"
 #include "system/net/request_close_win.h"
 #include "system/net/transfer_limits.h"
+#include "system/net/wine_abandoned_request_win.h"
 
 namespace lumoradex {
 
@@ -54,11 +55,12 @@ public:
 private:
     HINTERNET OpenWithState(HINTERNET handle) noexcept;
     // Whether the operation just started, done at once or pending, succeeded before the deadline.
-    bool Completed(BOOL doneAtOnce, Deadline deadline, bool watchMemory);
+    bool Completed(BOOL doneAtOnce, Deadline deadline, bool awaitingHeaders);
 
     const WinInetApi& api_;
     RequestHandles handles_;
     RequestState* state_;
+    WineAbandonedRequest wine_;
     bool opened_ = false;
     bool sent_ = false;
     bool bodyEnded_ = false;

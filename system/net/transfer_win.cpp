@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -76,7 +77,7 @@ std::optional<std::uint64_t> ContentLength(const WinInetApi& api, HINTERNET requ
         const DWORD code = GetLastError();
         if (code == ERROR_HTTP_HEADER_NOT_FOUND)
             return std::nullopt;
-        throw Win32Error("HttpQueryInfoW", code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE);
+        throw Win32Error("HttpQueryInfoW", code);
     }
     if (text[0] == L'\0')
         throw Win32Error("Content-Length", ERROR_INVALID_DATA);
@@ -97,23 +98,26 @@ WinInetTransfer::WinInetTransfer(std::chrono::milliseconds timeout) : timeout_(t
 WinInetTransfer::~WinInetTransfer() = default;
 
 // The text is held whole in memory: its size is bounded, and so is the time of the whole request.
+// The transfer and its sink fail by throwing a std::exception, as adapters do (a Win32Error, memory
+// exhausted): that is no text. Anything else thrown is a fault of the program, left to the caller.
 std::optional<std::string> WinInetTransfer::FetchText(const std::string& url, std::size_t limit) {
     TextSink sink;
     try {
         const DownloadResult result = Receive(url, sink, TransferLimits::Document(limit, timeout_));
         if (result == DownloadResult::Complete || result == DownloadResult::Unproven)
             return std::move(sink.text);
-    } catch (...) {
+    } catch (const std::exception&) {
     }
     return std::nullopt;
 }
 
-// A sink that cannot store the bytes fails the download like a broken connection. The request
-// time-out is also the window in which a body must keep moving.
+// A sink that cannot store the bytes fails the download like a broken connection: it throws a
+// std::exception, as the transfer does (a StepFailure, a Win32Error of the file it writes, memory
+// exhausted). The request time-out is also the window in which a body must keep moving.
 DownloadResult WinInetTransfer::Download(const std::string& url, DownloadSink& sink) {
     try {
         return Receive(url, sink, TransferLimits::FileBody(timeout_));
-    } catch (...) {
+    } catch (const std::exception&) {
         return DownloadResult::Failed;
     }
 }

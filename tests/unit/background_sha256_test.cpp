@@ -4,13 +4,14 @@
 
 #include <string>
 
-#include "tests/unit/update_run_fakes.h"
+#include "base/step_failure.h"
+#include "tests/unit/fakes/release_verifier.h"
 
 namespace lumoradex {
 namespace {
 
-using update_fakes::FakeDigest;
-using update_fakes::FakeSha256;
+using fakes::FakeDigest;
+using fakes::FakeSha256;
 
 const std::byte* Bytes(const std::string& text) { return reinterpret_cast<const std::byte*>(text.data()); }
 

@@ -5,7 +5,11 @@
 
 #include <map>
 
-#include "tests/unit/update_run_fakes.h"
+#include "tests/unit/fakes/disk.h"
+#include "tests/unit/fakes/process.h"
+#include "tests/unit/fakes/release_verifier.h"
+#include "tests/unit/fakes/server.h"
+#include "tests/unit/fakes/update_run_view.h"
 #include "updater/install/elevated_installation.h"
 #include "updater/release/installation_folder.h"
 #include "updater/release/server_addresses.h"
@@ -39,22 +43,23 @@ INSTANTIATE_TEST_SUITE_P(InstallationHandOff, ForgedHandOff,
 
 // --- the elevated instance's work ------------------------------------------------------------
 
-using update_fakes::Der;
-using update_fakes::FakeAnswer;
-using update_fakes::FakeDisk;
-using update_fakes::FakeProcess;
-using update_fakes::FakeServer;
-using update_fakes::FakeSignature;
-using update_fakes::FakeDigest;
-using update_fakes::FakeVerifier;
-using update_fakes::FakeWindow;
-using update_fakes::Hex;
+using fakes::Der;
+using fakes::FakeAnswer;
+using fakes::FakeDigest;
+using fakes::FakeDisk;
+using fakes::FakeProcess;
+using fakes::FakeServer;
+using fakes::FakeSignature;
+using fakes::FakeUpdateRunView;
+using fakes::FakeVerifier;
+using fakes::Hex;
 
 // The elevated instance: the standard installation or nothing, and only what a signed release proves.
 class HandedOffInstallation : public ::testing::Test {
 protected:
     HandedOffInstallation() {
         disk.currentFolder = "C:\\Users\\standard\\Downloads"; // wherever the user started it
+        disk.AddFolder(std::string(kInstallationFolder));
         disk.files[std::string(kInstalledExecutable)] = std::string(900, 'o');
         disk.versions[std::string(kInstalledExecutable)] = "4.2.0";
         for (std::string_view name : kUpdateFileList) {
@@ -88,7 +93,7 @@ protected:
     }
 
     std::vector<std::string> events;
-    FakeWindow window{events};
+    FakeUpdateRunView window{events};
     FakeDisk disk;
     FakeServer server{events};
     FakeProcess process{events};
@@ -140,7 +145,7 @@ TEST_F(HandedOffInstallation, RefusesWithoutAKeyOrAnInstallation) {
     disk.files.clear();
     EXPECT_EQ(Install(), HandOffExit::Refused);
     disk.files[std::string(kInstalledExecutable)] = "o";
-    disk.failChangeFolder.insert(std::string(kInstallationFolder));
+    disk.failures.Fail("ChangeFolder " + std::string(kInstallationFolder));
     EXPECT_EQ(Install(), HandOffExit::Refused);
     EXPECT_FALSE(AnythingDownloaded());
     EXPECT_EQ(disk.files.size(), 1u);

@@ -2,15 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/unit/handler_fakes.h"
+#include "tests/unit/fakes/check_view.h"
+#include "tests/unit/fakes/disk.h"
+#include "tests/unit/fakes/server.h"
 #include "updater/release/server_addresses.h"
 
 namespace lumoradex {
 namespace {
 
-using fakes::FakeEnvironment;
-using fakes::FakeTransfer;
-using fakes::FakeWindow;
+using fakes::FakeCheckView;
+using fakes::FakeDisk;
+using fakes::FakeServer;
 
 constexpr char kInstallationFolder[] = "C:\\Program Files\\LumoradexV4";
 constexpr char kChecking[] = "Veuillez patienter, vérifications en cours";
@@ -27,8 +29,12 @@ class LoadHandlerTest : public ::testing::Test {
 protected:
     LoadHandlerTest() { environment.StartIn("C:\\Lumoradex", "4.2.0"); }
 
-    void RunWith(std::optional<std::string> page) {
-        transfer.pages.push_back(std::move(page));
+    // The version page this run fetches; nothing: the fetch fails.
+    void RunWith(const std::optional<std::string>& page) {
+        if (page)
+            server.texts[VersionPageUrl()] = *page;
+        else
+            server.texts.erase(VersionPageUrl());
         handler.Run();
     }
 
@@ -58,10 +64,11 @@ protected:
         EXPECT_EQ(window.actionCaption, kRemindLater);
     }
 
-    FakeWindow window;
-    FakeEnvironment environment;
-    FakeTransfer transfer;
-    LoadHandler handler{window, environment, transfer};
+    FakeCheckView window;
+    FakeDisk environment;
+    std::vector<std::string> events;
+    FakeServer server{events};
+    LoadHandler handler{window, environment, server};
 };
 
 // The outcomes of one run, by mode and verdict.
@@ -106,13 +113,13 @@ TEST_F(LoadHandlerTest, InteractiveUpdateAvailableShowsTheWindowTopMost) {
 TEST_F(LoadHandlerTest, InteractiveWindowPaintsItsProgressMessageBeforeTheBlockingSteps) {
     environment.commandLine = "x";
     std::vector<std::string> callsAtFetch;
-    transfer.onFetch = [&] { callsAtFetch = window.calls; };
+    server.onFetch[VersionPageUrl()] = [&] { callsAtFetch = window.calls; };
     RunWith(Page("4.2.1"));
     EXPECT_EQ(window.messageWhenFlushed, kChecking);
     EXPECT_TRUE(window.visibleWhenFlushed);
     EXPECT_EQ(callsAtFetch, (std::vector<std::string>{"Show", "SetMessage", "FlushMessages", "SetVLocale"}));
-    EXPECT_EQ(transfer.fetchedUrls, (std::vector<std::string>{VersionPageUrl()}));
-    EXPECT_EQ(transfer.fetchLimits, (std::vector<std::size_t>{1024 * 1024}));
+    EXPECT_EQ(events, (std::vector<std::string>{"fetch " + VersionPageUrl()}));
+    EXPECT_EQ(server.fetchLimits, (std::vector<std::size_t>{1024 * 1024}));
 }
 
 // The verdict for each reason that makes the check impossible.
@@ -130,7 +137,7 @@ TEST_F(LoadHandlerTest, PublishedVersionZeroPointZeroPointZero) {
 }
 
 TEST_F(LoadHandlerTest, InstalledVersionBlank) {
-    environment.versions["C:\\Lumoradex"] = "  ";
+    environment.versions["C:\\Lumoradex\\Velmor.exe"] = "  ";
     RunWith(Page("4.2.1"));
     ExpectClosedWithoutShowing(kImpossible);
 }
@@ -167,13 +174,12 @@ TEST_F(LoadHandlerTest, MarkerInOtherLetterCaseIsNoMarker) {
 TEST_F(LoadHandlerTest, FirstFetchFailingLeavesThePublishedVersionEmpty) {
     RunWith(std::nullopt);
     EXPECT_EQ(window.vSite, "");
-    EXPECT_EQ(handler.PageVersion(), "");
 }
 
 // The comparison, including the published versions of more than one digit per part.
 
 TEST_F(LoadHandlerTest, InstalledVersionNewerThanThePublishedOne) {
-    environment.versions["C:\\Lumoradex"] = "4.3.0";
+    environment.versions["C:\\Lumoradex\\Velmor.exe"] = "4.3.0";
     RunWith(Page("4.2.1"));
     ExpectClosedWithoutShowing(kUpToDate);
 }
@@ -185,14 +191,14 @@ TEST_F(LoadHandlerTest, FirstMarkerDecides) {
 }
 
 TEST_F(LoadHandlerTest, PageEndingWithAShortVersion) {
-    environment.versions["C:\\Lumoradex"] = "4.2.1";
+    environment.versions["C:\\Lumoradex\\Velmor.exe"] = "4.2.1";
     RunWith("Lumoradex V4.2");
     EXPECT_EQ(window.vSite, "4.2");
     ExpectClosedWithoutShowing(kUpToDate);
 }
 
 TEST_F(LoadHandlerTest, PartsOfTwoDigitsCompareAsNumbers) {
-    environment.versions["C:\\Lumoradex"] = "4.9.3";
+    environment.versions["C:\\Lumoradex\\Velmor.exe"] = "4.9.3";
     RunWith(Page("4.10.2"));
     EXPECT_EQ(window.vSite, "4.10.2");
     ExpectUpdateOffered();
@@ -209,17 +215,17 @@ TEST_F(LoadHandlerTest, TrailingFullStopIsNotPartOfThePublishedVersion) {
 TEST_F(LoadHandlerTest, FolderOnDriveCHoldingTheApplicationStays) {
     environment.Install("4.9.9");
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.current, "C:\\Lumoradex");
-    EXPECT_TRUE(environment.changes.empty());
-    EXPECT_EQ(environment.versionReads, (std::vector<std::string>{"Velmor.exe in C:\\Lumoradex"}));
+    EXPECT_EQ(environment.currentFolder, "C:\\Lumoradex");
+    EXPECT_TRUE(environment.folderChanges.empty());
+    EXPECT_EQ(environment.versionQueries, (std::vector<std::string>{"Velmor.exe in C:\\Lumoradex"}));
 }
 
 TEST_F(LoadHandlerTest, FolderOnAnotherDriveGivesWayToAStandardInstallation) {
     environment.StartIn("D:\\Lumoradex", "4.2.0");
     environment.Install("4.2.1");
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.current, kInstallationFolder);
-    EXPECT_EQ(environment.changes,
+    EXPECT_EQ(environment.currentFolder, kInstallationFolder);
+    EXPECT_EQ(environment.folderChanges,
               (std::vector<std::string>{std::string("folder ") + kInstallationFolder, "drive C:"}));
     EXPECT_EQ(window.vLocale, "4.2.1");
 }
@@ -228,63 +234,63 @@ TEST_F(LoadHandlerTest, LowerCaseDriveLetterCountsAsAnotherDrive) {
     environment.StartIn("c:\\Lumoradex", "4.2.0");
     environment.Install("4.2.1");
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.current, kInstallationFolder);
+    EXPECT_EQ(environment.currentFolder, kInstallationFolder);
 }
 
 TEST_F(LoadHandlerTest, FolderOnAnotherDriveWithoutStandardInstallationStays) {
     environment.StartIn("D:\\Lumoradex", "4.2.0");
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.current, "D:\\Lumoradex");
-    EXPECT_TRUE(environment.changes.empty());
+    EXPECT_EQ(environment.currentFolder, "D:\\Lumoradex");
+    EXPECT_TRUE(environment.folderChanges.empty());
     EXPECT_EQ(window.vLocale, "4.2.0");
 }
 
 TEST_F(LoadHandlerTest, FolderWithoutTheApplicationGivesWayToTheInstallationFolder) {
     environment.Install("4.2.1");
     environment.AddFolder("D:\\Documents");
-    environment.current = "D:\\Documents";
+    environment.currentFolder = "D:\\Documents";
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.current, kInstallationFolder);
+    EXPECT_EQ(environment.currentFolder, kInstallationFolder);
     EXPECT_EQ(window.vLocale, "4.2.1");
 }
 
 TEST_F(LoadHandlerTest, MissingInstallationFolderLeavesDriveCsCurrentFolder) {
     environment.AddFolder("D:\\Documents");
-    environment.current = "D:\\Documents";
+    environment.currentFolder = "D:\\Documents";
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.changes, (std::vector<std::string>{"drive C:"}));
-    EXPECT_EQ(environment.current, "C:\\Lumoradex");
+    EXPECT_EQ(environment.folderChanges, (std::vector<std::string>{"drive C:"}));
+    EXPECT_EQ(environment.currentFolder, "C:\\Lumoradex");
     EXPECT_EQ(window.vLocale, "4.2.0");
 }
 
 TEST_F(LoadHandlerTest, FailingFolderChangeStillChangesTheDrive) {
     environment.StartIn("D:\\Lumoradex", "4.2.0");
     environment.Install("4.2.1");
-    environment.failures.Fail("ChangeFolder");
+    environment.failures.Fail(std::string("ChangeFolder ") + kInstallationFolder);
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.changes, (std::vector<std::string>{"drive C:"}));
-    EXPECT_EQ(environment.current, "C:\\Lumoradex");
+    EXPECT_EQ(environment.folderChanges, (std::vector<std::string>{"drive C:"}));
+    EXPECT_EQ(environment.currentFolder, "C:\\Lumoradex");
 }
 
 TEST_F(LoadHandlerTest, FailingFileTestEntersTheInstallationFolder) {
     environment.Install("4.2.1");
     environment.failures.Fail("OrdinaryFileExists velmor.exe");
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.current, kInstallationFolder);
+    EXPECT_EQ(environment.currentFolder, kInstallationFolder);
 }
 
 TEST_F(LoadHandlerTest, FailingInstallationTestEntersTheInstallationFolder) {
     environment.Install("4.2.1");
     environment.failures.Fail("OrdinaryFileExists C:\\Program Files\\LumoradexV4\\Velmor.exe");
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.current, kInstallationFolder);
+    EXPECT_EQ(environment.currentFolder, kInstallationFolder);
 }
 
 TEST_F(LoadHandlerTest, FailingFolderReadEntersTheInstallationFolder) {
     environment.Install("4.2.1");
     environment.failures.Fail("CurrentFolder");
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(environment.current, kInstallationFolder);
+    EXPECT_EQ(environment.currentFolder, kInstallationFolder);
 }
 
 // Runs after the first: the nested run of an update.
@@ -292,9 +298,8 @@ TEST_F(LoadHandlerTest, FailingFolderReadEntersTheInstallationFolder) {
 TEST_F(LoadHandlerTest, FailedFetchOfALaterRunReusesTheEarlierPage) {
     RunWith(Page("4.2.1"));
     ASSERT_EQ(window.message, kUpdate);
-    environment.versions["C:\\Lumoradex"] = "4.2.1";
+    environment.versions["C:\\Lumoradex\\Velmor.exe"] = "4.2.1";
     RunWith(std::nullopt);
-    EXPECT_EQ(handler.PageVersion(), Page("4.2.1"));
     EXPECT_EQ(window.vSite, "4.2.1");
     EXPECT_EQ(window.vLocale, "4.2.1");
     EXPECT_EQ(window.message, kUpToDate);
@@ -304,7 +309,6 @@ TEST_F(LoadHandlerTest, FailedFetchOfALaterRunReusesTheEarlierPage) {
 TEST_F(LoadHandlerTest, SuccessfulFetchOfALaterRunReplacesThePage) {
     RunWith(Page("4.2.1"));
     RunWith("Lumoradex V4.3.0");
-    EXPECT_EQ(handler.PageVersion(), "Lumoradex V4.3.0");
     EXPECT_EQ(window.vSite, "4.3.0");
 }
 
@@ -325,9 +329,9 @@ TEST_F(LoadHandlerTest, FailingVersionWriteLeavesTheEarlierValue) {
 }
 
 TEST_F(LoadHandlerTest, FailingFetchIsSkipped) {
-    transfer.onFetch = [] { throw StepFailure("HttpSendRequestW", 12029); };
+    server.onFetch[VersionPageUrl()] = [] { throw StepFailure("HttpSendRequestW", 12029); };
     RunWith(Page("4.2.1"));
-    EXPECT_EQ(handler.PageVersion(), "");
+    EXPECT_EQ(window.vSite, "");
     ExpectClosedWithoutShowing(kImpossible);
 }
 

@@ -8,7 +8,13 @@
 #include <algorithm>
 #include <thread>
 
-#include "tests/unit/update_run_fakes.h"
+#include "tests/unit/fakes/disk.h"
+#include "tests/unit/fakes/elevation.h"
+#include "tests/unit/fakes/process.h"
+#include "tests/unit/fakes/release_verifier.h"
+#include "tests/unit/fakes/server.h"
+#include "tests/unit/fakes/signal.h"
+#include "tests/unit/fakes/update_run_view.h"
 #include "updater/install/installation_handoff.h"
 #include "updater/release/installation_folder.h"
 #include "updater/release/server_addresses.h"
@@ -17,20 +23,20 @@
 namespace lumoradex {
 namespace {
 
+using fakes::Der;
+using fakes::FakeAnswer;
+using fakes::FakeDigest;
+using fakes::FakeDisk;
+using fakes::FakeElevation;
+using fakes::FakeProcess;
+using fakes::FakeServer;
+using fakes::FakeSignature;
+using fakes::FakeUpdateRunView;
+using fakes::FakeVerifier;
+using fakes::Hex;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::Not;
-using update_fakes::Der;
-using update_fakes::FakeAnswer;
-using update_fakes::FakeDigest;
-using update_fakes::FakeSignature;
-using update_fakes::FakeVerifier;
-using update_fakes::FakeDisk;
-using update_fakes::FakeElevation;
-using update_fakes::FakeProcess;
-using update_fakes::FakeServer;
-using update_fakes::FakeWindow;
-using update_fakes::Hex;
 
 const std::string kOk = "Téléchargements terminés, mise à jour OK";
 const std::string kFailed = "Téléchargements terminés, Echec de MAJ";
@@ -52,6 +58,9 @@ std::string Body(const std::string& name, std::size_t size, char release = 'n') 
 class UpdateRunTest : public ::testing::Test {
 protected:
     UpdateRunTest() {
+        // Started by hand, in a working folder that is not the installation's.
+        disk.commandLine = "interactive";
+        disk.currentFolder = "D:\\Lumoradex";
         for (std::string_view name : kUpdateFileList) {
             Publish(std::string(name), Body(std::string(name), 1000));
             disk.files[std::string(name)] = Body(std::string(name), 900, 'o');
@@ -102,7 +111,7 @@ protected:
     }
 
     std::vector<std::string> events;
-    FakeWindow window{events};
+    FakeUpdateRunView window{events};
     FakeDisk disk;
     FakeServer server{events};
     FakeProcess process{events};
@@ -237,7 +246,7 @@ TEST_F(UpdateRunTest, IdleTransferCostsNoWait) {
 // is renamed before its temporary file is flushed, and the files are replaced in the list's order.
 TEST_F(UpdateRunTest, FileIsFlushedWhileTheNextDownloadsAndRenamedOnlyOnceFlushed) {
     InstallElsewhere();
-    update_fakes::Signal nextDownloadStarted;
+    fakes::Signal nextDownloadStarted;
     server.onDownload[DownloadUrl("socle.mdb")] = [&] { nextDownloadStarted.Raise(); };
     bool flushedDuringTheNextDownload = false;
     disk.beforeCommit["NewXVelmor.mdb"] = [&] { flushedDuringTheNextDownload = nextDownloadStarted.WaitRaised(); };

@@ -6,17 +6,18 @@
 #include <algorithm>
 #include <vector>
 
-#include "tests/win32/update_install_support.h"
+#include "tests/win32/fixture_process_win.h"
+#include "tests/win32/temporary_folder_win.h"
 
 namespace lumoradex {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using update_install_tests::FixtureProcess;
-using update_install_tests::FixtureProgram;
-using update_install_tests::ReadFileText;
-using update_install_tests::TemporaryFolder;
+using win32_tests::FixturePath;
+using win32_tests::FixtureProcess;
+using win32_tests::ReadFileText;
+using win32_tests::TemporaryFolder;
 
 // Windows of another process, whose close requests the test reads from the fixture's log. Titles
 // are unusual enough that nothing else in the session bears them.
@@ -24,7 +25,8 @@ class WindowsOfAnotherProcess {
 public:
     explicit WindowsOfAnotherProcess(const std::vector<std::wstring>& titles)
         : log_(folder_ / "closes.log"),
-          process_(FixtureProgram(L"titled_windows.exe"), Quote(Widen(log_)), Join(titles)) {}
+          process_(FixtureProcess::StartReady(FixturePath(L"update_install\\titled_windows.exe"), Quote(Widen(log_)),
+                                              Join(titles))) {}
 
     // The indexes of the windows that got WM_CLOSE since the last call, in order of receipt, once the
     // fixture has handled everything posted to it before this call.
@@ -70,7 +72,7 @@ private:
              window = GetWindow(window, GW_HWNDNEXT)) {
             DWORD pid = 0;
             GetWindowThreadProcessId(window, &pid);
-            if (pid == process_.Pid())
+            if (pid == process_.Id())
                 return window;
         }
         return nullptr;

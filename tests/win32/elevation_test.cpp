@@ -8,13 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/win32/update_install_support.h"
+#include "tests/win32/temporary_folder_win.h"
 
 namespace lumoradex {
 namespace {
 
-using update_install_tests::TemporaryFolder;
-using update_install_tests::WriteFileText;
+using win32_tests::TemporaryFolder;
+using win32_tests::WriteFileText;
 
 const std::vector<std::string_view> kNames{"Velmor.prm", "Velmor.exe"};
 
@@ -29,7 +29,8 @@ protected:
 TEST_F(MayWriteIn, AFolderThisProcessMayWrite) {
     WriteFileText(folder / "Velmor.exe", "installed");
     EXPECT_TRUE(elevation.MayWriteIn(folder.Path(), kNames));
-    EXPECT_FALSE(update_install_tests::FileExists(folder / ("NewMAJLumoradex" + std::to_string(GetCurrentProcessId()) + ".tmp")));
+    EXPECT_FALSE(
+        win32_tests::FileExists(folder / ("NewMAJLumoradex" + std::to_string(GetCurrentProcessId()) + ".tmp")));
 }
 
 // Only a refusal of access says "may not": under Wine, as root, a folder where a file should be is

@@ -5,50 +5,39 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "base/step_failure.h"
 #include "base/wide_text_win.h"
+#include "tests/win32/temporary_folder_win.h"
 
 namespace lumoradex {
 namespace {
 
-// A scratch folder with an ordinary file, a hidden one, a system one and a folder, all named like
-// executables; the current folder is restored afterwards.
+using win32_tests::TemporaryFolder;
+
+// A temporary folder with an ordinary file, a hidden one, a system one and a folder, all named like
+// executables; the current folder is restored before the folder goes.
 class EnvironmentTest : public ::testing::Test {
 protected:
     EnvironmentTest() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"lumoradex-environment-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(folder_.c_str(), nullptr);
         AddFile(L"Velmor.exe", FILE_ATTRIBUTE_NORMAL);
         AddFile(L"Hidden.exe", FILE_ATTRIBUTE_HIDDEN);
         AddFile(L"System.exe", FILE_ATTRIBUTE_SYSTEM);
-        CreateDirectoryW((folder_ + L"\\Folder.exe").c_str(), nullptr);
+        CreateDirectoryW((folder_ / L"Folder.exe").c_str(), nullptr);
         start_ = environment_.CurrentFolder();
     }
-    ~EnvironmentTest() override {
-        SetCurrentDirectoryW(Widen(start_).c_str());
-        for (const std::wstring& file : files_) {
-            SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-            DeleteFileW(file.c_str());
-        }
-        RemoveDirectoryW((folder_ + L"\\Folder.exe").c_str());
-        RemoveDirectoryW(folder_.c_str());
-    }
+    ~EnvironmentTest() override { SetCurrentDirectoryW(Widen(start_).c_str()); }
 
     void AddFile(const wchar_t* name, DWORD attributes) {
-        files_.push_back(folder_ + L"\\" + name);
-        HANDLE file = CreateFileW(files_.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+        HANDLE file =
+            CreateFileW((folder_ / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         CloseHandle(file);
     }
-    std::string In(const char* name) const { return Narrow(folder_) + "\\" + name; }
+    std::string In(const char* name) const { return folder_ / name; }
 
     Win32Environment environment_;
-    std::wstring folder_;
-    std::vector<std::wstring> files_;
+    TemporaryFolder folder_;
     std::string start_;
 };
 
@@ -67,16 +56,16 @@ TEST_F(EnvironmentTest, NamesCompareWithoutRegardToLetterCase) {
 }
 
 TEST_F(EnvironmentTest, BareNamesAreResolvedInTheCurrentFolder) {
-    environment_.ChangeFolder(Narrow(folder_));
-    EXPECT_EQ(environment_.CurrentFolder(), Narrow(folder_));
+    environment_.ChangeFolder(folder_.Path());
+    EXPECT_EQ(environment_.CurrentFolder(), folder_.Path());
     EXPECT_TRUE(environment_.OrdinaryFileExists("velmor.exe"));
     EXPECT_FALSE(environment_.OrdinaryFileExists("hidden.exe"));
 }
 
 TEST_F(EnvironmentTest, ChangingToAMissingFolderFailsAndStaysPut) {
-    environment_.ChangeFolder(Narrow(folder_));
+    environment_.ChangeFolder(folder_.Path());
     EXPECT_THROW(environment_.ChangeFolder(In("missing")), StepFailure);
-    EXPECT_EQ(environment_.CurrentFolder(), Narrow(folder_));
+    EXPECT_EQ(environment_.CurrentFolder(), folder_.Path());
 }
 
 TEST_F(EnvironmentTest, ChangingTheDriveKeepsTheFolderAlreadyCurrentThere) {

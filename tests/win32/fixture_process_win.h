@@ -1,8 +1,10 @@
 #pragma once
-// Windows-side tests that run the fixture programs (tests/fixtures): where they are, a scratch
-// folder, a started fixture that is ended with the test, and its log read back.
+// Windows-side tests that run the fixture programs (tests/fixtures): where they are, a started
+// fixture that is ended with the test, and its log read back.
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <map>
 #include <string>
@@ -11,93 +13,65 @@
 #include "base/unique_handle_win.h"
 #include "base/wide_text_win.h"
 
-namespace lumoradex::fixtures {
+namespace lumoradex::win32_tests {
 
-// The build tree's fixtures folder: win32_tests.exe lies in <build>\tests\win32, the fixtures in <build>\fixtures.
-inline std::wstring FixturePath(const std::wstring& relative) {
+// The build tree: win32_tests.exe lies in <build>\tests\win32.
+inline std::wstring BuildFolder() {
     wchar_t exe[MAX_PATH * 2];
-    DWORD length = GetModuleFileNameW(nullptr, exe, static_cast<DWORD>(std::size(exe)));
+    const DWORD length = GetModuleFileNameW(nullptr, exe, static_cast<DWORD>(std::size(exe)));
     std::wstring folder(exe, length);
     folder.resize(folder.find_last_of(L'\\'));
-    return folder + L"\\..\\..\\fixtures\\" + relative;
+    return folder + L"\\..\\..";
 }
 
-// A new empty folder under the temporary folder, deleted with everything in it at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"lumoradex-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter_++);
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() { RemoveTree(path_); }
+// A file of the build tree's fixtures folder, <build>\fixtures.
+inline std::wstring FixturePath(const std::wstring& relative) {
+    return BuildFolder() + L"\\fixtures\\" + relative;
+}
 
-    const std::wstring& Path() const { return path_; }
-    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    static void RemoveTree(const std::wstring& folder) {
-        WIN32_FIND_DATAW entry;
-        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::wstring name = entry.cFileName;
-                if (name == L"." || name == L"..")
-                    continue;
-                const std::wstring path = folder + L"\\" + name;
-                if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                    RemoveTree(path);
-                } else {
-                    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileW(path.c_str());
-                }
-            } while (FindNextFileW(search, &entry));
-            FindClose(search);
-        }
-        RemoveDirectoryW(folder.c_str());
-    }
-
-    static inline int counter_ = 0;
-    std::wstring path_;
-};
-
-// A fixture program started with a command line, a current folder and a show state; terminated at
-// the end of the test if it still runs.
+// A fixture program started by the test, terminated at the end of the test if it still runs.
 class FixtureProcess {
 public:
-    FixtureProcess(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
-                   WORD showState = SW_SHOWNORMAL) {
-        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-        STARTUPINFOW startup{};
+    // Started with the arguments, in the folder (the test's own when empty), with the show state.
+    FixtureProcess(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder = {},
+                   WORD showState = SW_SHOWNORMAL)
+        : FixtureProcess(program, arguments, folder, StartupShowing(showState)) {}
+    // A fixture of tests/fixtures/update_install, given an event to set once ready between two parts
+    // of its arguments: returned once it has set it.
+    static FixtureProcess StartReady(const std::wstring& program, const std::wstring& argumentsBeforeEvent,
+                                     const std::wstring& argumentsAfterEvent) {
+        static int count = 0;
+        const std::wstring eventName =
+            L"LumoradexTests-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++count);
+        UniqueKernelHandle ready(CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+        STARTUPINFOW startup{}; // no show state to override the one titled_windows.exe asks for
         startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = showState;
-        PROCESS_INFORMATION started{};
-        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                           &startup, &started)) {
-            process_.Reset(started.hProcess);
-            CloseHandle(started.hThread);
-            id_ = started.dwProcessId;
-        }
+        FixtureProcess fixture(program, argumentsBeforeEvent + L" " + eventName + L" " + argumentsAfterEvent, {},
+                               startup);
+        const HANDLE waited[] = {ready.Get(), fixture.process_.Get()};
+        if (fixture.Started() && WaitForMultipleObjects(2, waited, FALSE, 10000) != WAIT_OBJECT_0)
+            ADD_FAILURE() << Narrow(program) << " did not get ready";
+        return fixture;
     }
-    FixtureProcess(const FixtureProcess&) = delete;
-    FixtureProcess& operator=(const FixtureProcess&) = delete;
-    ~FixtureProcess() {
-        if (process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process_.Get(), 1);
-            WaitForSingleObject(process_.Get(), 5000);
-        }
-    }
+    FixtureProcess(FixtureProcess&&) noexcept = default;
+    FixtureProcess& operator=(FixtureProcess&&) = delete;
+    ~FixtureProcess() { End(); }
 
     bool Started() const { return static_cast<bool>(process_); }
     DWORD Id() const { return id_; }
     bool Running() const { return process_ && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
+    // Waits, at most the given time, for the fixture to end by itself.
     bool WaitForExit(DWORD milliseconds) const {
         return process_ && WaitForSingleObject(process_.Get(), milliseconds) == WAIT_OBJECT_0;
+    }
+    // Ends the fixture now, if it still runs, and waits until it is gone.
+    void End() {
+        if (!process_)
+            return;
+        if (Running())
+            TerminateProcess(process_.Get(), 1);
+        WaitForSingleObject(process_.Get(), 10000);
+        process_.Reset();
     }
 
     // The process's top-level windows with this exact title, hidden ones included, once at least
@@ -119,6 +93,27 @@ private:
         std::vector<HWND> found;
     };
 
+    FixtureProcess(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
+                   STARTUPINFOW startup) {
+        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+        PROCESS_INFORMATION started{};
+        if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
+            ADD_FAILURE() << "cannot start " << Narrow(program) << " (" << GetLastError() << ")";
+            return;
+        }
+        process_.Reset(started.hProcess);
+        CloseHandle(started.hThread);
+        id_ = started.dwProcessId;
+    }
+    static STARTUPINFOW StartupShowing(WORD showState) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = showState;
+        return startup;
+    }
+
     static BOOL CALLBACK Collect(HWND window, LPARAM context) {
         auto* search = reinterpret_cast<Search*>(context);
         DWORD owner = 0;
@@ -139,6 +134,12 @@ private:
     UniqueKernelHandle process_;
     DWORD id_ = 0;
 };
+
+// file_holder.exe (tests/fixtures/update_install) holding the file without sharing, for the given time.
+inline FixtureProcess HoldWithoutSharing(const std::string& path, int milliseconds) {
+    return FixtureProcess::StartReady(FixturePath(L"update_install\\file_holder.exe"), L"",
+                                      std::to_wstring(milliseconds) + L" \"" + Widen(path) + L"\"");
+}
 
 // One record of a fixture log (tests/fixtures/common/record_line_win.h): "kind" plus its fields.
 using FixtureRecord = std::map<std::string, std::string>;
@@ -180,4 +181,4 @@ inline std::vector<FixtureRecord> ReadFixtureLog(const std::wstring& path) {
     return records;
 }
 
-} // namespace lumoradex::fixtures
+} // namespace lumoradex::win32_tests

@@ -5,17 +5,19 @@
 #include <cctype>
 
 #include "base/win32_error_win.h"
-#include "tests/win32/update_install_support.h"
+#include "tests/win32/fixture_process_win.h"
+#include "tests/win32/temporary_folder_win.h"
 
 namespace lumoradex {
 namespace {
 
-using update_install_tests::FileExists;
-using update_install_tests::FixtureProcess;
-using update_install_tests::FixtureProgram;
-using update_install_tests::ReadFileText;
-using update_install_tests::TemporaryFolder;
-using update_install_tests::WriteFileText;
+using win32_tests::FileExists;
+using win32_tests::FixturePath;
+using win32_tests::FixtureProcess;
+using win32_tests::HoldWithoutSharing;
+using win32_tests::ReadFileText;
+using win32_tests::TemporaryFolder;
+using win32_tests::WriteFileText;
 
 void WriteText(FileWriter& writer, const std::string& text) {
     writer.Write(reinterpret_cast<const std::byte*>(text.data()), text.size());
@@ -70,9 +72,9 @@ TEST_F(InstallationFilesTest, FileIsHeldUntilRenamedThroughItsHandle) {
 // another program writes is not read at all.
 TEST_F(InstallationFilesTest, InstalledFileIsReadWhileRunningButNeverWhileWritten) {
     const std::string running = folder / "Velmor.exe";
-    ASSERT_TRUE(CopyFileW(FixtureProgram(L"file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(FixturePath(L"update_install\\file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
     const std::string content = ReadFileText(running);
-    FixtureProcess application(Widen(running), L"", L"1500");
+    auto application = FixtureProcess::StartReady(Widen(running), L"", L"1500");
     std::unique_ptr<FileReader> reader = files.OpenToRead(running);
     ASSERT_EQ(reader->Size(), content.size());
     std::string tail(100, '\0');
@@ -111,7 +113,7 @@ TEST_F(InstallationFilesTest, RenameOverAHeldTargetIsInUseAndTheWriterKeepsItsFi
     WriteText(*writer, "new");
     writer->Flush();
     {
-        FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"", L"60000 \"" + Widen(folder / "Velmor.prm") + L"\"");
+        auto holder = HoldWithoutSharing(folder / "Velmor.prm", 60000);
         EXPECT_EQ(writer->RenameOver(folder / "Velmor.prm"), ReplaceResult::TargetInUse);
         holder.End();
     }
@@ -163,9 +165,9 @@ TEST_F(InstallationFilesTest, LengthBeyondFourGibibytes) {
 // executable's.
 TEST_F(InstallationFilesTest, KeptAsideContentOutlivesTheReplacement) {
     const std::string running = folder / "Velmor.exe";
-    ASSERT_TRUE(CopyFileW(FixtureProgram(L"file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(FixturePath(L"update_install\\file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
     const std::string old = ReadFileText(running);
-    FixtureProcess application(Widen(running), L"", L"1500");
+    auto application = FixtureProcess::StartReady(Widen(running), L"", L"1500");
     EXPECT_TRUE(files.KeepAside(running, folder / "OldVelmor.exe"));
     EXPECT_THROW(files.KeepAside(running, folder / "OldVelmor.exe"), Win32Error); // the name is taken
     ASSERT_TRUE(application.WaitForExit(10000));
@@ -206,7 +208,7 @@ TEST_F(InstallationFilesTest, ReplacementInstallsAFileThatWasMissing) {
 TEST_F(InstallationFilesTest, TargetHeldWithoutSharingIsInUseAndStaysWhole) {
     WriteFileText(folder / "Velmor.prm", "old");
     WriteFileText(folder / "NewVelmor.prm", "new");
-    FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"", L"60000 \"" + Widen(folder / "Velmor.prm") + L"\"");
+    auto holder = HoldWithoutSharing(folder / "Velmor.prm", 60000);
     EXPECT_EQ(files.ReplaceWith(folder / "Velmor.prm", folder / "NewVelmor.prm"), ReplaceResult::TargetInUse);
     holder.End();
     EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "old");
@@ -215,10 +217,10 @@ TEST_F(InstallationFilesTest, TargetHeldWithoutSharingIsInUseAndStaysWhole) {
 
 TEST_F(InstallationFilesTest, RunningExecutableIsInUseUntilItEnds) {
     const std::string running = folder / "Velmor.exe";
-    ASSERT_TRUE(CopyFileW(FixtureProgram(L"file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(FixturePath(L"update_install\\file_holder.exe").c_str(), Widen(running).c_str(), FALSE));
     const std::string old = ReadFileText(running);
     WriteFileText(folder / "NewVelmor.exe", "new executable");
-    FixtureProcess application(Widen(running), L"", L"1500");
+    auto application = FixtureProcess::StartReady(Widen(running), L"", L"1500");
     EXPECT_EQ(files.ReplaceWith(running, folder / "NewVelmor.exe"), ReplaceResult::TargetInUse);
     EXPECT_EQ(ReadFileText(running), old);
     EXPECT_EQ(ReadFileText(folder / "NewVelmor.exe"), "new executable");
@@ -254,8 +256,7 @@ TEST_F(InstallationFilesTest, CopyReplacesAnExistingDestination) {
 TEST_F(InstallationFilesTest, CopyOntoAHeldDestinationFails) {
     WriteFileText(folder / "socle.mdb", "new");
     WriteFileText(folder / "Newsocle.mdb", "held");
-    FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"",
-                          L"60000 \"" + Widen(folder / "Newsocle.mdb") + L"\"");
+    auto holder = HoldWithoutSharing(folder / "Newsocle.mdb", 60000);
     EXPECT_THROW(files.Copy(folder / "socle.mdb", folder / "Newsocle.mdb"), Win32Error);
 }
 

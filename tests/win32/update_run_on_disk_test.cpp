@@ -9,19 +9,21 @@
 
 #include "system/environment_win.h"
 #include "system/installation_files_win.h"
-#include "tests/win32/update_install_support.h"
+#include "tests/win32/fixture_process_win.h"
+#include "tests/win32/temporary_folder_win.h"
 #include "updater/release/installation_folder.h"
 #include "updater/release/server_addresses.h"
 
 namespace lumoradex {
 namespace {
 
-using update_install_tests::FileExists;
-using update_install_tests::FixtureProcess;
-using update_install_tests::FixtureProgram;
-using update_install_tests::ReadFileText;
-using update_install_tests::TemporaryFolder;
-using update_install_tests::WriteFileText;
+using win32_tests::FileExists;
+using win32_tests::FixturePath;
+using win32_tests::FixtureProcess;
+using win32_tests::HoldWithoutSharing;
+using win32_tests::ReadFileText;
+using win32_tests::TemporaryFolder;
+using win32_tests::WriteFileText;
 
 class MemoryWindow final : public InstallProgress, public WindowUpkeep {
 public:
@@ -107,7 +109,7 @@ protected:
 TEST_F(UpdateRunOnDisk, FileHeldByAnotherProgramIsReplacedOnceItLetsGo) {
     WriteFileText(folder / "Velmor.prm", Sized("old", 1000, 'o'));
     Serve("Velmor.prm", Sized("new", 1200, 'n'));
-    FixtureProcess holder(FixtureProgram(L"file_holder.exe"), L"", L"1500 \"" + Widen(folder / "Velmor.prm") + L"\"");
+    auto holder = HoldWithoutSharing(folder / "Velmor.prm", 1500);
 
     EXPECT_TRUE(installation.Install(true));
     EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), Sized("new", 1200, 'n'));
@@ -116,10 +118,11 @@ TEST_F(UpdateRunOnDisk, FileHeldByAnotherProgramIsReplacedOnceItLetsGo) {
 }
 
 TEST_F(UpdateRunOnDisk, RunningExecutableIsReplacedOnceItHasEnded) {
-    ASSERT_TRUE(CopyFileW(FixtureProgram(L"file_holder.exe").c_str(), Widen(folder / "Velmor.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(FixturePath(L"update_install\\file_holder.exe").c_str(), Widen(folder / "Velmor.exe").c_str(),
+                          FALSE));
     const std::string newExecutable = ReadFileText(folder / "Velmor.exe") + "new release";
     Serve("Velmor.exe", newExecutable);
-    FixtureProcess application(Widen(folder / "Velmor.exe"), L"", L"1500");
+    auto application = FixtureProcess::StartReady(Widen(folder / "Velmor.exe"), L"", L"1500");
 
     EXPECT_TRUE(installation.Install(true));
     EXPECT_EQ(ReadFileText(folder / "Velmor.exe"), newExecutable);

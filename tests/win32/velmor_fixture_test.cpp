@@ -7,23 +7,30 @@
 #include <gtest/gtest.h>
 
 #include "tests/win32/fixture_process_win.h"
+#include "tests/win32/temporary_folder_win.h"
 
-namespace lumoradex::fixtures {
+namespace lumoradex {
 namespace {
+
+using win32_tests::FixturePath;
+using win32_tests::FixtureProcess;
+using win32_tests::FixtureRecord;
+using win32_tests::ReadFixtureLog;
+using win32_tests::TemporaryFolder;
 
 constexpr DWORD kPatience = 20000;
 
-// The copy of Velmor.exe built with this file version, copied into a scratch folder.
-std::wstring PlaceVelmor(const ScratchFolder& folder, const wchar_t* version) {
+// The copy of Velmor.exe built with this file version, copied into a temporary folder.
+std::wstring PlaceVelmor(const TemporaryFolder& folder, const wchar_t* version) {
     const std::wstring target = folder / L"Velmor.exe";
     CopyFileW(FixturePath(std::wstring(L"velmor\\") + version + L"\\Velmor.exe").c_str(), target.c_str(), FALSE);
     return target;
 }
 
 TEST(VelmorFixture, LogsHowItWasStartedAndEachCloseRequest) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const std::wstring velmor = PlaceVelmor(folder, L"4.2.0.0");
-    FixtureProcess application(velmor, L"--close-delay=200 bonjour", folder.Path(), SW_SHOWMINIMIZED);
+    FixtureProcess application(velmor, L"--close-delay=200 bonjour", folder.Wide(), SW_SHOWMINIMIZED);
     ASSERT_TRUE(application.Started());
     std::vector<HWND> windows = application.WaitForWindows(L"Lumoradex", 1, kPatience);
     ASSERT_EQ(windows.size(), 1u);
@@ -36,7 +43,7 @@ TEST(VelmorFixture, LogsHowItWasStartedAndEachCloseRequest) {
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].at("kind"), "start");
     EXPECT_EQ(log[0].at("pid"), std::to_string(application.Id()));
-    EXPECT_EQ(log[0].at("folder"), Narrow(folder.Path()));
+    EXPECT_EQ(log[0].at("folder"), folder.Path());
     EXPECT_EQ(log[0].at("show"), "2");
     EXPECT_EQ(log[0].at("startup_show"), "2");
     EXPECT_NE(log[0].at("command_line").find("--close-delay=200 bonjour"), std::string::npos);
@@ -46,9 +53,9 @@ TEST(VelmorFixture, LogsHowItWasStartedAndEachCloseRequest) {
 }
 
 TEST(VelmorFixture, OpensOneWindowPerTitleAndEndsWithTheLast) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     FixtureProcess application(PlaceVelmor(folder, L"4.2.0.0"), L"--hidden --title=LUMORADEX \"--title=Lumoradex \"",
-                               folder.Path());
+                               folder.Wide());
     std::vector<HWND> upper = application.WaitForWindows(L"LUMORADEX", 1, kPatience);
     std::vector<HWND> spaced = application.WaitForWindows(L"Lumoradex ", 1, kPatience);
     ASSERT_EQ(upper.size(), 1u);
@@ -66,11 +73,11 @@ TEST(VelmorFixture, OpensOneWindowPerTitleAndEndsWithTheLast) {
 }
 
 TEST(VelmorFixture, CanIgnoreCloseRequestsAndHoldAFileWithoutSharing) {
-    ScratchFolder folder;
+    TemporaryFolder folder;
     const std::wstring data = folder / L"socle.mdb";
     UniqueFile(CreateFileW(data.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     FixtureProcess application(PlaceVelmor(folder, L"4.2.0.0"), L"--ignore-close \"--lock=" + data + L"\"",
-                               folder.Path());
+                               folder.Wide());
     std::vector<HWND> windows = application.WaitForWindows(L"Lumoradex", 1, kPatience);
     ASSERT_EQ(windows.size(), 1u);
     const std::vector<FixtureRecord> log = ReadFixtureLog(folder / L"velmor.log");
@@ -89,4 +96,4 @@ TEST(VelmorFixture, CanIgnoreCloseRequestsAndHoldAFileWithoutSharing) {
 }
 
 } // namespace
-} // namespace lumoradex::fixtures
+} // namespace lumoradex

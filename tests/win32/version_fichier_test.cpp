@@ -4,63 +4,31 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "base/unique_handle_win.h"
 #include "base/wide_text_win.h"
+#include "tests/win32/fixture_process_win.h"
+#include "tests/win32/temporary_folder_win.h"
 
 namespace lumoradex {
 namespace {
 
-// The build tree, from this program's place in it (tests/win32/win32_tests.exe).
-std::wstring BuildFolder() {
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    folder.resize(folder.find_last_of(L'\\'));
-    return folder + L"\\..\\..";
-}
+using win32_tests::BuildFolder;
+using win32_tests::FixturePath;
+using win32_tests::TemporaryFolder;
+using win32_tests::WriteFileText;
 
 std::wstring Velmor(const wchar_t* version) {
-    return BuildFolder() + L"\\fixtures\\velmor\\" + version + L"\\Velmor.exe";
+    return FixturePath(std::wstring(L"velmor\\") + version + L"\\Velmor.exe");
 }
 
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const wchar_t* name) {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"lumoradex-version-" + name + L"-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(path_.c_str(), nullptr);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        for (const std::wstring& file : files_)
-            DeleteFileW(file.c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-
-    std::wstring Add(const std::wstring& source, const wchar_t* name) {
-        files_.push_back(path_ + L"\\" + name);
-        EXPECT_TRUE(CopyFileW(source.c_str(), files_.back().c_str(), FALSE)) << Narrow(source);
-        return files_.back();
-    }
-    std::wstring AddText(const wchar_t* name, const char* text) {
-        files_.push_back(path_ + L"\\" + name);
-        UniqueFile file(CreateFileW(files_.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        EXPECT_TRUE(WriteFile(file.Get(), text, static_cast<DWORD>(strlen(text)), &written, nullptr));
-        return files_.back();
-    }
-    const std::wstring& Path() const { return path_; }
-
-private:
-    std::wstring path_;
-    std::vector<std::wstring> files_;
-};
+// A copy of source in the folder, under the name.
+std::wstring CopyInto(const TemporaryFolder& folder, const std::wstring& source, const std::wstring& name) {
+    const std::wstring copy = folder / name;
+    EXPECT_TRUE(CopyFileW(source.c_str(), copy.c_str(), FALSE)) << Narrow(source);
+    return copy;
+}
 
 struct RunResult {
     DWORD exitCode = 0;
@@ -145,16 +113,16 @@ TEST(VersionFichier, UnreadableVersionsGiveZeroPointZeroPointZero) {
 
 // probe.exe restricts its library search to the system folder, as the updater does, before reading.
 TEST(VersionFichier, BareNamePrefersTheCopyBesideTheRunningProgram) {
-    ScratchFolder programFolder(L"program");
-    ScratchFolder currentFolder(L"current");
-    const std::wstring probe = programFolder.Add(BuildFolder() + L"\\fixtures\\probe\\probe.exe", L"probe.exe");
-    currentFolder.Add(Velmor(L"1.0.0.0"), L"Velmor.exe");
+    TemporaryFolder programFolder;
+    TemporaryFolder currentFolder;
+    const std::wstring probe = CopyInto(programFolder, FixturePath(L"probe\\probe.exe"), L"probe.exe");
+    CopyInto(currentFolder, Velmor(L"1.0.0.0"), L"Velmor.exe");
 
-    EXPECT_EQ(RunToEnd(probe, L"version Velmor.exe", currentFolder.Path()).output, "version\ttext=1.0.0\n");
+    EXPECT_EQ(RunToEnd(probe, L"version Velmor.exe", currentFolder.Wide()).output, "version\ttext=1.0.0\n");
 
-    programFolder.Add(Velmor(L"4.2.0.15"), L"Velmor.exe");
-    EXPECT_EQ(RunToEnd(probe, L"version Velmor.exe", currentFolder.Path()).output, "version\ttext=4.2.15\n");
-    EXPECT_EQ(RunToEnd(probe, L"version velmor.EXE", currentFolder.Path()).output, "version\ttext=4.2.15\n");
+    CopyInto(programFolder, Velmor(L"4.2.0.15"), L"Velmor.exe");
+    EXPECT_EQ(RunToEnd(probe, L"version Velmor.exe", currentFolder.Wide()).output, "version\ttext=4.2.15\n");
+    EXPECT_EQ(RunToEnd(probe, L"version velmor.EXE", currentFolder.Wide()).output, "version\ttext=4.2.15\n");
 }
 
 // An updater runs beside downloaded files: a version.dll or wininet.dll placed there must never be
@@ -162,24 +130,24 @@ TEST(VersionFichier, BareNamePrefersTheCopyBesideTheRunningProgram) {
 // system's user32.dll imports version.dll, so a planted one stops every windowed program at its
 // start; on Windows user32 is a known library whose imports come from the system folder.)
 TEST(SystemLibraries, LibrariesBesideTheProgramAreNeverLoaded) {
-    ScratchFolder folder(L"planted");
-    const std::wstring probe = folder.Add(BuildFolder() + L"\\fixtures\\probe\\probe.exe", L"probe.exe");
-    folder.Add(Velmor(L"4.2.0.15"), L"Velmor.exe");
-    folder.AddText(L"version.dll", "not a library");
-    folder.AddText(L"wininet.dll", "not a library");
+    TemporaryFolder folder;
+    const std::wstring probe = CopyInto(folder, FixturePath(L"probe\\probe.exe"), L"probe.exe");
+    CopyInto(folder, Velmor(L"4.2.0.15"), L"Velmor.exe");
+    WriteFileText(folder / "version.dll", "not a library");
+    WriteFileText(folder / "wininet.dll", "not a library");
 
-    EXPECT_EQ(RunToEnd(probe, L"version Velmor.exe", folder.Path()).output, "version\ttext=4.2.15\n");
-    const RunResult fetch = RunToEnd(probe, L"fetch 2000 1048576 http://127.0.0.1:1/version.htm", folder.Path());
+    EXPECT_EQ(RunToEnd(probe, L"version Velmor.exe", folder.Wide()).output, "version\ttext=4.2.15\n");
+    const RunResult fetch = RunToEnd(probe, L"fetch 2000 1048576 http://127.0.0.1:1/version.htm", folder.Wide());
     EXPECT_EQ(fetch.exitCode, 0u) << fetch.output;
     EXPECT_EQ(fetch.output.rfind("fetch\tok=0\t", 0), 0u) << fetch.output;
 }
 
 TEST(SystemLibraries, ProgramStartsBesideAPlantedWinInet) {
-    ScratchFolder folder(L"planted-wininet");
-    const std::wstring updater = folder.Add(BuildFolder() + L"\\MAJLumoradex.exe", L"MAJLumoradex.exe");
-    folder.AddText(L"wininet.dll", "not a library");
+    TemporaryFolder folder;
+    const std::wstring updater = CopyInto(folder, BuildFolder() + L"\\MAJLumoradex.exe", L"MAJLumoradex.exe");
+    WriteFileText(folder / "wininet.dll", "not a library");
     // Automatic mode with no server: the check is impossible and the program ends by itself.
-    EXPECT_EQ(ExitCodeOf(updater, folder.Path()), 0u);
+    EXPECT_EQ(ExitCodeOf(updater, folder.Wide()), 0u);
 }
 
 } // namespace

@@ -14,11 +14,8 @@ class LoadHandler {
 public:
     LoadHandler(CheckView& window, Environment& environment, Transfer& transfer);
 
-    // One run of the handler; every failing step is skipped (failure_rule.h).
+    // One run of the handler; every failing step is skipped (base/failure_rule.h).
     void Run();
-
-    // PageVersion: the last version page fetched successfully, kept from one run to the next.
-    const std::string& PageVersion() const { return pageVersion_; }
 
 private:
     void FixWorkingFolder();
@@ -33,7 +30,7 @@ private:
     CheckView& window_;
     Environment& environment_;
     Transfer& transfer_;
-    std::string pageVersion_;
+    std::string pageVersion_; // PageVersion: the last page fetched, kept from one run to the next
 };
 
 } // namespace lumoradex

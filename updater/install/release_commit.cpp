@@ -11,20 +11,17 @@ constexpr int kPollMilliseconds = 100;
 // The application takes a moment to close after the close request, seconds when it saves its state.
 constexpr int kMaxReplaceRetries = 300;
 
-} // namespace
+// Where a file's old content is kept during a commit, in its folder.
+std::string KeptAsideName(const std::string& target) { return PrefixedSibling(target, kAsidePrefix); }
 
-std::string KeptAsideName(const std::string& target) {
-    const std::size_t separator = target.find_last_of('\\');
-    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
-    return target.substr(0, nameStart) + kAsidePrefix + target.substr(nameStart);
-}
+} // namespace
 
 ReleaseCommit::ReleaseCommit(const UpdateServices& services) : services_(services) {}
 
 // The old content gets its second name before the new one takes the first, so that it survives
 // the replacement and the name itself never goes missing. A second name that cannot be removed now
 // (its file held by another program, or a running executable) goes at the next run.
-bool ReleaseCommit::Commit(std::vector<StagedFile>& staged) {
+bool ReleaseCommit::Commit(std::vector<StagedFile> staged) {
     services_.Mark(TracePoint::CommitStarted);
     std::vector<Replaced> replaced;
     for (StagedFile& file : staged) {
@@ -37,7 +34,6 @@ bool ReleaseCommit::Commit(std::vector<StagedFile>& staged) {
             if (keptAside)
                 RemoveQuietly(KeptAsideName(file.target));
             RollBack(replaced);
-            Discard(staged);
             return false;
         }
         replaced.push_back({&file, keptAside});
@@ -50,22 +46,10 @@ bool ReleaseCommit::Commit(std::vector<StagedFile>& staged) {
     return true;
 }
 
-// A temporary file not renamed yet is closed, then removed; one that cannot be removed now goes at
-// the next run, which removes it before downloading.
-void ReleaseCommit::Discard(std::vector<StagedFile>& staged) {
-    for (StagedFile& file : staged) {
-        if (file.held) {
-            file.held.reset();
-            RemoveQuietly(file.temporary);
-        }
-    }
-}
-
 // A file in use (the application still closing, another program holding it) is tried again every
 // 100 ms for up to 30 s: nothing signals that another program has let go of a file.
 void ReleaseCommit::Replace(StagedFile& file) {
-    RetryWhileInUse(file.target, [&] { return file.held->RenameOver(file.target); });
-    file.held.reset();
+    RetryWhileInUse(file.target, [&] { return file.temporary.RenameOver(file.target); });
 }
 
 // Latest first: each file gets back the content it had, and a file the folder lacked goes again.

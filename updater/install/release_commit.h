@@ -5,10 +5,10 @@
 // name is ever missing, even for an instant: a kill at any moment leaves every name holding a whole
 // old or a whole new file, and the next run clears what was kept aside. Platform-free.
 
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "updater/install/staged_file.h"
 #include "updater/install/update_services.h"
 #include "updater/ports/environment.h"
 #include "updater/ports/installation_files.h"
@@ -17,19 +17,6 @@
 
 namespace lumoradex {
 
-// One installed file's new content, staged beside it under its temporary name, still held from its
-// creation so that nothing else can change it before it is renamed over the installed file.
-struct StagedFile {
-    std::string name;      // the bare name, for the trace
-    std::string target;    // the installed file: a bare name in the working folder, a full path elsewhere
-    std::string temporary; // where the new content waits
-    std::unique_ptr<FileWriter> held;
-    bool mirrorCopy = false; // the installation folder's copy of a run that works elsewhere
-};
-
-// Where a file's old content is kept during a commit: "Old" + its name, in its folder.
-std::string KeptAsideName(const std::string& target);
-
 class ReleaseCommit {
 public:
     // The window, if any, is repainted while a file in use is waited for.
@@ -37,9 +24,7 @@ public:
 
     // Replaces the targets in the order given; true when every one was. Otherwise every target
     // already replaced is put back, and every temporary file removed.
-    bool Commit(std::vector<StagedFile>& staged);
-    // Removes the temporary files, still held, of a release that will not be committed.
-    void Discard(std::vector<StagedFile>& staged);
+    bool Commit(std::vector<StagedFile> staged);
 
 private:
     struct Replaced {

@@ -35,19 +35,17 @@ ReleaseInstallation::ReleaseInstallation(UpdateServices services, InstallProgres
 
 bool ReleaseInstallation::Install(bool mirror) {
     std::optional<std::vector<StagedFile>> staged = Stage(mirror);
-    return staged && CommitClosingTheApplication(*staged);
+    return staged && CommitClosingTheApplication(std::move(*staged));
 }
 
 // The application is asked to close only once the whole release is staged beside it: it stays
 // usable for the whole download, and is never disturbed by a run that fails before the commit. The
 // requests are only posted; a file still in use is waited for by the commit.
-bool ReleaseInstallation::CommitClosingTheApplication(std::vector<StagedFile>& staged) {
+bool ReleaseInstallation::CommitClosingTheApplication(std::vector<StagedFile> staged) {
     SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
     services_.Mark(TracePoint::CloseRequestsPosted);
-    return ReleaseCommit(services_).Commit(staged);
+    return ReleaseCommit(services_).Commit(std::move(staged));
 }
-
-void ReleaseInstallation::Discard(std::vector<StagedFile>& staged) { ReleaseCommit(services_).Discard(staged); }
 
 // A signed release that is not proven stages nothing at all. What an interrupted run left is
 // cleared first.

@@ -20,12 +20,11 @@ public:
     ReleaseInstallation(UpdateServices services, InstallProgress& progress);
 
     // Every file staged in the working folder, and in the installation folder when mirror is set
-    // and it gets copies; nothing when any file failed, and then no installed file has changed.
+    // and it gets copies; nothing when any file failed, and then no installed file has changed. A
+    // staged release dropped uncommitted takes its temporary files with it.
     std::optional<std::vector<StagedFile>> Stage(bool mirror);
     // Asks the application to close, then commits; false when the commit failed and was undone.
-    bool CommitClosingTheApplication(std::vector<StagedFile>& staged);
-    // Removes the temporary files of a staged release that will not be committed.
-    void Discard(std::vector<StagedFile>& staged);
+    bool CommitClosingTheApplication(std::vector<StagedFile> staged);
     // Stages, then commits; false when anything failed, and then no installed file has changed.
     // With mirror off, the part an elevated instance does in the installation folder.
     bool Install(bool mirror);

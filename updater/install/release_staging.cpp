@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <utility>
 
 #include "base/failure_rule.h"
 #include "base/step_failure.h"
 #include "updater/install/background_sha256.h"
 #include "updater/install/download_decision.h"
+#include "updater/install/file_plan.h"
 #include "updater/install/installed_digests.h"
 #include "updater/patch/patch_application.h"
 #include "updater/release/installation_folder.h"
@@ -23,12 +25,6 @@ constexpr char kPatchSuffix[] = ".vcdiff";
 constexpr int kPollMilliseconds = 100;
 // The busy flag must fall once a transfer is over; the request time-out bounds the wait.
 constexpr int kMaxBusyPolls = 600;
-
-// "New" + the name, in the target's folder.
-std::string TemporaryOf(const std::string& target) {
-    const std::size_t nameStart = target.find_last_of('\\') + 1;
-    return target.substr(0, nameStart) + kTemporaryPrefix + target.substr(nameStart);
-}
 
 // Where a file's patch waits while it is applied: in the folder this process works in.
 std::string PatchTemporaryOf(const std::string& name) {
@@ -63,7 +59,7 @@ public:
         if (written_ == 0 && size > 0)
             firstBytes_();
         for (const StagedFile& file : files_)
-            file.held->Write(data, size);
+            file.temporary.Writer().Write(data, size);
         if (hash_)
             hash_->Add(data, size);
         written_ += size;
@@ -83,15 +79,6 @@ private:
 
 } // namespace
 
-// A file whose body has arrived: what is left to do is the disk's work.
-struct ReleaseStaging::Received {
-    std::string name;
-    std::vector<StagedFile> files; // written, still held, not yet flushed
-    DownloadResult result;
-    std::int64_t size;
-    Sha256Digest sha256; // in signed mode only
-};
-
 // The installation folder gets copies when the run works elsewhere and an installation is there.
 // The folder is recognised by identity, not by its spelling: "c:\program files\lumoradexv4", its
 // short name or a trailing separator name it too, and a copy onto itself is pointless.
@@ -106,30 +93,30 @@ ReleaseStaging::ReleaseStaging(UpdateServices services, InstallProgress& progres
 }
 
 // The first failure ends the staging: nothing of the release will be installed, so nothing more is
-// downloaded, and every temporary file of the run goes.
+// downloaded, and every temporary file of the run goes with what was staged.
 std::optional<std::vector<StagedFile>> ReleaseStaging::StageAll() {
     std::vector<StagedFile> staged;
     bool failed = false;
     std::unique_ptr<DiskThread> disk;
     SkipOnFailure([&] { disk = std::make_unique<DiskThread>(); });
     bool diskBusy = false; // with the previous file
-    const auto collect = [&](Staged done) {
-        failed |= done.failed;
-        for (StagedFile& file : done.files)
-            staged.push_back(std::move(file));
+    const auto collect = [&](StagedCopies done) {
+        failed |= !done;
+        if (done)
+            std::ranges::move(*done, std::back_inserter(staged));
     };
     for (std::string_view listed : kUpdateFileList) {
         if (failed)
             break;
-        std::optional<Received> received;
-        failed |= !SkipOnFailure([&] { received = FetchFile(std::string(listed)); });
+        Fetched fetched = FetchFailed{};
+        SkipOnFailure([&] { fetched = FetchFile(std::string(listed)); });
+        failed |= std::holds_alternative<FetchFailed>(fetched);
         if (diskBusy)
             collect(AwaitStaged(*disk));
         diskBusy = false;
-        if (received && failed) {
-            Discard(received->files);
-        } else if (received) {
-            std::optional<Staged> stagedHere = HandToDisk(disk.get(), std::move(*received));
+        // A file received once the staging has failed goes with fetched.
+        if (Received* received = std::get_if<Received>(&fetched); received && !failed) {
+            std::optional<StagedCopies> stagedHere = HandToDisk(disk.get(), std::move(*received));
             diskBusy = !stagedHere;
             if (stagedHere)
                 collect(std::move(*stagedHere));
@@ -137,52 +124,63 @@ std::optional<std::vector<StagedFile>> ReleaseStaging::StageAll() {
     }
     if (diskBusy)
         collect(AwaitStaged(*disk));
-    if (failed) {
-        Discard(staged);
+    if (failed)
         return std::nullopt;
-    }
     return staged;
 }
 
 // A stale temporary file of an interrupted run is removed before anything else; if it cannot be,
-// the file fails. Nothing is returned for a file the signed list leaves out: it is not part of the
+// the file fails. Nothing is staged for a file the signed list leaves out: it is not part of the
 // release, and the installed copy stays; nor for one whose installed copies are all current already.
-std::optional<ReleaseStaging::Received> ReleaseStaging::FetchFile(const std::string& name) {
-    if (signedRelease_ && !signedRelease_->files.contains(name))
-        return std::nullopt;
+ReleaseStaging::Fetched ReleaseStaging::FetchFile(const std::string& name) {
+    const ReleaseFile* listed = Listed(name);
+    if (signedRelease_ && !listed)
+        return NothingToStage{};
     std::vector<std::string> targets = TargetsOf(name);
     for (const std::string& target : targets)
-        RemoveStale(TemporaryOf(target));
+        RemoveStale(PrefixedSibling(target, kTemporaryPrefix));
     RemoveStale(PatchTemporaryOf(name));
     progress_.SetMessage(ProgressMessage(name));
     if (services_.window)
         services_.window->FlushMessages();
-    if (signedRelease_) {
-        const ReleasePatch* onlyPatch = OnlyPatchOf(name);
-        std::optional<Received> patched;
-        if (onlyPatch && services_.environment.OrdinaryFileExists(targets.front()))
-            SkipOnFailure([&] { patched = PatchToFiles(name, *onlyPatch, targets); });
-        if (patched)
-            return patched;
-        const std::optional<Sha256Digest> installed = LeaveOutCurrentCopies(name, targets);
-        if (targets.empty())
-            return std::nullopt;
-        const ReleasePatch* patch = installed ? FindPatch(name, *installed) : nullptr;
-        if (patch && patch != onlyPatch)
-            SkipOnFailure([&] { patched = PatchToFiles(name, *patch, targets); });
-        if (patched)
-            return patched;
-    }
-    return DownloadToFiles(name, NewTemporaries(name, targets));
+    if (listed)
+        return FetchSigned(name, *listed, std::move(targets));
+    std::optional<std::vector<StagedFile>> files = CreateTemporaries(name, targets);
+    if (!files)
+        return FetchFailed{};
+    return DownloadToFiles(name, std::move(*files), name, std::nullopt);
 }
 
-// A file offered one patch only is patched at once, without hashing its installed copy first: the
-// new file the patch makes is proven anyway, and the hash would take as long again. Only when that
-// fails is the copy hashed, to tell a copy that is current already from one the patch was not made
-// for.
-const ReleasePatch* ReleaseStaging::OnlyPatchOf(const std::string& name) const {
-    const auto offered = signedRelease_->patches.find(name);
-    return offered != signedRelease_->patches.end() && offered->second.size() == 1 ? &offered->second.front() : nullptr;
+// A file offered one patch only is patched at once, without hashing its installed copy first. Only
+// when that fails is the copy hashed, to tell a copy that is current already from one the patch was
+// not made for.
+ReleaseStaging::Fetched ReleaseStaging::FetchSigned(const std::string& name, const ReleaseFile& listed,
+                                                    std::vector<std::string> targets) {
+    const ReleasePatch* firstPatch = PatchBeforeHashing(signedRelease_->patches, name);
+    std::optional<Received> patched;
+    if (firstPatch && services_.environment.OrdinaryFileExists(targets.front()))
+        SkipOnFailure([&] { patched = PatchToFiles(name, listed, *firstPatch, targets); });
+    if (patched)
+        return std::move(*patched);
+    const CopiesPlan plan =
+        PlanForCopies(listed, signedRelease_->patches, name, HashCopies(name, listed, targets), firstPatch);
+    if (plan.targets.empty())
+        return NothingToStage{};
+    if (plan.patch)
+        SkipOnFailure([&] { patched = PatchToFiles(name, listed, *plan.patch, plan.targets); });
+    if (patched)
+        return std::move(*patched);
+    std::optional<std::vector<StagedFile>> files = CreateTemporaries(name, plan.targets);
+    if (!files)
+        return FetchFailed{};
+    return DownloadToFiles(name, std::move(*files), name, listed);
+}
+
+const ReleaseFile* ReleaseStaging::Listed(const std::string& name) const {
+    if (!signedRelease_)
+        return nullptr;
+    const auto listed = signedRelease_->files.find(name);
+    return listed != signedRelease_->files.end() ? &listed->second : nullptr;
 }
 
 // The installation folder's copy first, when it gets one.
@@ -194,12 +192,19 @@ std::vector<std::string> ReleaseStaging::TargetsOf(const std::string& name) cons
     return targets;
 }
 
-std::vector<StagedFile> ReleaseStaging::NewTemporaries(const std::string& name,
-                                                       const std::vector<std::string>& targets) {
-    std::vector<StagedFile> temporaries;
-    for (const std::string& target : targets)
-        temporaries.push_back({name, target, TemporaryOf(target), nullptr, target != name});
-    return temporaries;
+// Nothing when any of them cannot be created; those created by then go again.
+std::optional<std::vector<StagedFile>> ReleaseStaging::CreateTemporaries(const std::string& name,
+                                                                         const std::vector<std::string>& targets) {
+    std::vector<StagedFile> files;
+    for (const std::string& target : targets) {
+        if (!SkipOnFailure([&] {
+                files.push_back({name, target,
+                                 TemporaryFile(services_.files, PrefixedSibling(target, kTemporaryPrefix)),
+                                 target != name});
+            }))
+            return std::nullopt;
+    }
+    return files;
 }
 
 void ReleaseStaging::RemoveStale(const std::string& temporary) {
@@ -207,35 +212,28 @@ void ReleaseStaging::RemoveStale(const std::string& temporary) {
         services_.files.Delete(temporary);
 }
 
-// A copy that already has the listed size and digest is left as it is. Returns the digest the
-// copies left to replace share, if they share one: a patch from it makes the new file for all of them.
-std::optional<Sha256Digest> ReleaseStaging::LeaveOutCurrentCopies(const std::string& name,
-                                                                  std::vector<std::string>& targets) {
+// The installed copies' digests, where worth hashing (a copy that has the listed size may be current
+// already, and any copy may be patched), waited for while the window keeps painting.
+std::vector<InstalledCopy> ReleaseStaging::HashCopies(const std::string& name, const ReleaseFile& listed,
+                                                      const std::vector<std::string>& targets) {
     if (!digests_)
         digests_ =
             std::make_unique<InstalledDigests>(services_.files, *services_.releaseVerifier, CopiesWorthHashing());
-    const Sha256Digest& listed = signedRelease_->files.find(name)->second.sha256;
-    std::vector<std::optional<Sha256Digest>> digests;
-    std::erase_if(targets, [&](const std::string& target) {
-        const std::optional<Sha256Digest> digest =
-            WorthHashing(name, target) ? digests_->Get(target, [&] { services_.KeepPainted(); }) : std::nullopt;
-        if (digest == listed)
-            return true;
-        digests.push_back(digest);
-        return false;
-    });
+    std::vector<InstalledCopy> copies;
+    for (const std::string& target : targets) {
+        copies.push_back({target, WorthHashing(name, listed, target)
+                                      ? digests_->Get(target, [&] { services_.KeepPainted(); })
+                                      : std::nullopt});
+    }
     services_.Mark(TracePoint::InstalledHashed, name);
-    if (digests.empty() || !digests.front() || std::ranges::count(digests, digests.front()) != std::ssize(digests))
-        return std::nullopt;
-    return digests.front();
+    return copies;
 }
 
 // A copy that may be current (it has the listed size) or may be patched.
-bool ReleaseStaging::WorthHashing(const std::string& name, const std::string& target) {
+bool ReleaseStaging::WorthHashing(const std::string& name, const ReleaseFile& listed, const std::string& target) {
     return HoldsUnlessFailed([&] {
         return services_.environment.OrdinaryFileExists(target) &&
-               (signedRelease_->patches.contains(name) ||
-                services_.files.Length(target) == signedRelease_->files.find(name)->second.size);
+               (signedRelease_->patches.contains(name) || services_.files.Length(target) == listed.size);
     });
 }
 
@@ -245,128 +243,100 @@ std::vector<std::string> ReleaseStaging::CopiesWorthHashing() {
     std::vector<std::string> copies;
     for (std::string_view listedName : kUpdateFileList) {
         const std::string name(listedName);
-        if (!signedRelease_->files.contains(name) || OnlyPatchOf(name))
+        const ReleaseFile* listed = Listed(name);
+        if (!listed || PatchBeforeHashing(signedRelease_->patches, name))
             continue;
         for (const std::string& target : TargetsOf(name)) {
-            if (WorthHashing(name, target))
+            if (WorthHashing(name, *listed, target))
                 copies.push_back(target);
         }
     }
     return copies;
 }
 
-const ReleasePatch* ReleaseStaging::FindPatch(const std::string& name, const Sha256Digest& installed) const {
-    const auto offered = signedRelease_->patches.find(name);
-    if (offered == signedRelease_->patches.end())
-        return nullptr;
-    const auto patch = std::ranges::find(offered->second, installed, &ReleasePatch::from);
-    return patch != offered->second.end() ? &*patch : nullptr;
-}
-
 // The patch is downloaded into a temporary file of its own, held like the others, and proven by its
 // listed size and digest before a byte of it is decoded. The new file it makes is proven here, by
 // the file's listed size and digest, before it may stand for a download: nothing is returned when
 // anything fails, and the caller downloads the whole file instead.
-std::optional<ReleaseStaging::Received> ReleaseStaging::PatchToFiles(const std::string& name, const ReleasePatch& patch,
+std::optional<ReleaseStaging::Received> ReleaseStaging::PatchToFiles(const std::string& name, const ReleaseFile& listed,
+                                                                     const ReleasePatch& patch,
                                                                      const std::vector<std::string>& targets) {
-    const ReleaseFile& listed = signedRelease_->files.find(name)->second;
     std::vector<StagedFile> patchFile;
-    patchFile.push_back({name, name, PatchTemporaryOf(name), nullptr, false});
-    std::optional<Received> received =
+    patchFile.push_back({name, name, TemporaryFile(services_.files, PatchTemporaryOf(name)), false});
+    Fetched fetched =
         DownloadToFiles(name, std::move(patchFile), PatchPath(name, patch.from), ReleaseFile{patch.sha256, patch.size});
-    if (!received || received->size != patch.size || received->sha256 != patch.sha256) {
-        if (received)
-            Discard(received->files);
+    const Received* received = std::get_if<Received>(&fetched);
+    if (!received || received->size != patch.size || received->sha256 != patch.sha256)
         return std::nullopt;
-    }
-    std::vector<StagedFile> temporaries = NewTemporaries(name, targets);
+    std::optional<std::vector<StagedFile>> files;
     std::optional<Received> patched;
     SkipOnFailure([&] {
-        for (StagedFile& file : temporaries)
-            file.held = services_.files.Create(file.temporary);
+        files = CreateTemporaries(name, targets);
+        if (!files)
+            return;
         const std::unique_ptr<FileReader> installed = services_.files.OpenToRead(targets.front());
         BackgroundSha256 hash(services_.releaseVerifier->StartSha256());
         std::int64_t written = 0;
-        ApplyPatch(*received->files.front().held, *installed, static_cast<std::uint64_t>(listed.size),
+        ApplyPatch(received->files.front().temporary.Writer(), *installed, static_cast<std::uint64_t>(listed.size),
                    [&](const std::byte* data, std::size_t size) {
-                       for (StagedFile& file : temporaries)
-                           file.held->Write(data, size);
+                       for (const StagedFile& file : *files)
+                           file.temporary.Writer().Write(data, size);
                        hash.Add(data, size);
                        written += static_cast<std::int64_t>(size);
                        services_.KeepPainted();
                    });
         const Sha256Digest digest = hash.Finish();
         if (written == listed.size && digest == listed.sha256)
-            patched = Received{name, std::move(temporaries), DownloadResult::Complete, written, digest};
+            patched = Received{name, std::move(*files), written, listed, digest};
     });
-    Discard(received->files);
-    if (!patched) {
-        Discard(temporaries);
+    fetched = NothingToStage{}; // the patch goes before the files it failed to make
+    if (!patched)
         return std::nullopt;
-    }
     services_.Mark(TracePoint::Patched, name);
     return patched;
 }
 
-// A transfer that fails or is cut short leaves partial files: they are removed, and the failure
-// ends the file. So does a body whose end is not proven, unless the signed size and digest will
-// prove it. Unsigned, an answer that is no file of the application (an error status, a length the
-// size tests reject) leaves the installed copy as it is: nothing is returned. The digest is finished
-// here, so that no more than one file's bytes wait for the hash.
-std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const std::string& name,
-                                                                        std::vector<StagedFile> temporaries) {
-    const ReleaseFile* listed = signedRelease_ ? &signedRelease_->files.find(name)->second : nullptr;
-    return DownloadToFiles(name, std::move(temporaries), name,
-                           listed ? std::optional<ReleaseFile>(*listed) : std::nullopt);
-}
-
-// signedFile: the size and digest that will prove the body, in signed mode.
-std::optional<ReleaseStaging::Received> ReleaseStaging::DownloadToFiles(const std::string& name,
-                                                                        std::vector<StagedFile> temporaries,
-                                                                        const std::string& published,
-                                                                        const std::optional<ReleaseFile>& signedFile) {
-    std::unique_ptr<Sha256Hash> hash =
-        signedFile ? std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()) : nullptr;
-    const bool created = SkipOnFailure([&] {
-        for (StagedFile& file : temporaries)
-            file.held = services_.files.Create(file.temporary);
-    });
-    if (!created) {
-        Discard(temporaries);
-        throw StepFailure("Temporary file of " + name, 0);
-    }
+// A transfer that fails or is cut short fails the file, and its partial files go. So does a body
+// whose end is not proven, unless the signed size and digest will prove it. Unsigned, an answer that
+// is no file of the application (an error status, a length the size tests reject) leaves the
+// installed copy as it is: nothing is staged. The digest is finished here, so that no more than one
+// file's bytes wait for the hash. proof: the size and digest that will prove the body, in signed mode.
+ReleaseStaging::Fetched ReleaseStaging::DownloadToFiles(const std::string& name, std::vector<StagedFile> files,
+                                                        const std::string& published,
+                                                        const std::optional<ReleaseFile>& proof) {
+    std::unique_ptr<Sha256Hash> hash;
+    if (proof &&
+        !SkipOnFailure([&] { hash = std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()); }))
+        return FetchFailed{};
     TemporaryFileSink sink(
-        temporaries, services_, hash.get(),
-        [&](std::optional<std::uint64_t> announced) { return PlanBody(name, signedFile, announced); },
+        files, services_, hash.get(),
+        [&](std::optional<std::uint64_t> announced) { return PlanBody(name, proof, announced); },
         [&] { services_.Mark(TracePoint::FirstByte, name); });
     DownloadResult result = DownloadResult::Failed;
     services_.Mark(TracePoint::RequestSent, name);
     SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(published), sink); });
     WaitWhileTransferBusy();
     services_.Mark(TracePoint::LastByte, name);
-    const bool leftOut = !signedRelease_ && (result == DownloadResult::Refused || result == DownloadResult::Declined);
+    if (!signedRelease_ && (result == DownloadResult::Refused || result == DownloadResult::Declined))
+        return NothingToStage{};
     const bool whole = result == DownloadResult::Complete || (result == DownloadResult::Unproven && hash);
     Sha256Digest digest{};
     const bool hashed = whole && SkipOnFailure([&] {
                             if (hash)
                                 digest = hash->Finish();
                         });
-    if (leftOut || !hashed) {
-        Discard(temporaries);
-        if (leftOut)
-            return std::nullopt;
-        throw StepFailure("Download of " + name, 0);
-    }
-    return Received{name, std::move(temporaries), result, sink.Written(), digest};
+    if (!hashed)
+        return FetchFailed{};
+    return Received{name, std::move(files), sink.Written(), proof, digest};
 }
 
 // Judged before any byte of the body arrives, from the length the server announces. Unsigned, a
 // body must announce its length and pass the size tests against the installed copy; signed, only the
 // listed size will do.
-BodyPlan ReleaseStaging::PlanBody(const std::string& name, const std::optional<ReleaseFile>& signedFile,
+BodyPlan ReleaseStaging::PlanBody(const std::string& name, const std::optional<ReleaseFile>& proof,
                                   std::optional<std::uint64_t> announced) {
-    if (signedFile)
-        return SignedBodyPlan(*signedFile, announced);
+    if (proof)
+        return SignedBodyPlan(*proof, announced);
     const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
     std::optional<std::uint64_t> freeBytes;
     if (oldSize == 0)
@@ -379,43 +349,34 @@ BodyPlan ReleaseStaging::PlanBody(const std::string& name, const std::optional<R
 // decide, whatever the size: a file the list names but the server changed is a failure, never a
 // silent rejection, and so is one it refuses (DownloadToFiles). Runs on any thread: it touches the
 // files and never the window.
-std::vector<StagedFile> ReleaseStaging::StageReceived(Received received) {
-    const std::string& name = received.name;
+ReleaseStaging::StagedCopies ReleaseStaging::StageReceived(Received received) {
     const bool flushed = SkipOnFailure([&] {
-        for (StagedFile& file : received.files)
-            file.held->Flush();
+        for (const StagedFile& file : received.files)
+            file.temporary.Writer().Flush();
     });
-    const ReleaseFile* listed = signedRelease_ ? &signedRelease_->files.find(name)->second : nullptr;
-    const bool proven = !listed || (received.size == listed->size && received.sha256 == listed->sha256);
-    if (!flushed || !proven) {
-        Discard(received.files);
-        throw StepFailure((flushed ? "Signed content of " : "Flush of ") + name, 0);
-    }
-    services_.Mark(TracePoint::Flushed, name);
+    const bool proven =
+        !received.proof || (received.size == received.proof->size && received.sha256 == received.proof->sha256);
+    if (!flushed || !proven)
+        return std::nullopt;
+    services_.Mark(TracePoint::Flushed, received.name);
     return std::move(received.files);
 }
 
-ReleaseStaging::Staged ReleaseStaging::StageHere(Received received) {
-    Staged staged;
-    staged.failed = !SkipOnFailure([&] { staged.files = StageReceived(std::move(received)); });
-    return staged;
-}
-
-// Hands the file's disk work to the thread. Without a thread, or the memory to hand it over, the
-// work is done here while the link waits, and its outcome returned.
-std::optional<ReleaseStaging::Staged> ReleaseStaging::HandToDisk(DiskThread* disk, Received received) {
+// Hands the file's disk work to the thread: nothing is returned then. Without a thread, or the
+// memory to hand it over, the work is done here while the link waits, and its outcome returned.
+std::optional<ReleaseStaging::StagedCopies> ReleaseStaging::HandToDisk(DiskThread* disk, Received received) {
     std::shared_ptr<Received> file; // shared, as a job is a copyable function and a file's writers are not
     if (disk && SkipOnFailure([&] {
             file = std::make_shared<Received>(std::move(received));
-            disk->Start([this, file] { return StageHere(std::move(*file)); });
+            disk->Start([this, file] { return StageReceived(std::move(*file)); });
         }))
         return std::nullopt;
-    return StageHere(file ? std::move(*file) : std::move(received));
+    return StageReceived(file ? std::move(*file) : std::move(received));
 }
 
 // The window keeps painting while the disk finishes a file; the wait ends the moment the work does.
-ReleaseStaging::Staged ReleaseStaging::AwaitStaged(DiskThread& disk) {
-    std::optional<Staged> staged;
+ReleaseStaging::StagedCopies ReleaseStaging::AwaitStaged(DiskThread& disk) {
+    std::optional<StagedCopies> staged;
     while (!(staged = disk.WaitFor(std::chrono::milliseconds(kPollMilliseconds))))
         services_.KeepPainted();
     return std::move(*staged);
@@ -427,18 +388,6 @@ void ReleaseStaging::WaitWhileTransferBusy() {
         services_.process.Sleep(kPollMilliseconds);
         services_.KeepPainted();
     }
-}
-
-// Only what this run created and still holds is removed. A temporary file that cannot be deleted
-// now goes at the next run, which removes it before the download.
-void ReleaseStaging::Discard(std::vector<StagedFile>& files) {
-    for (StagedFile& file : files) {
-        if (!file.held)
-            continue;
-        file.held.reset();
-        SkipOnFailure([&] { services_.files.Delete(file.temporary); });
-    }
-    files.clear();
 }
 
 } // namespace lumoradex

@@ -2,18 +2,21 @@
 // The staging of a release: every file of the update downloaded into its temporary file beside the
 // installed one (and beside the installation folder's copy, where that folder gets one), flushed and
 // checked before any installed file is touched. Each file's disk work runs on a thread of its own
-// while the next file downloads. Platform-free.
+// while the next file downloads. Platform-free; what an adapter throws fails the file it was for.
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "updater/install/file_plan.h"
 #include "updater/install/installed_digests.h"
 #include "updater/install/job_thread.h"
-#include "updater/install/release_commit.h"
+#include "updater/install/staged_file.h"
 #include "updater/install/update_services.h"
+#include "updater/ports/install_progress.h"
 #include "updater/ports/transfer.h"
 #include "updater/release/release_list.h"
 
@@ -31,35 +34,42 @@ public:
     std::optional<std::vector<StagedFile>> StageAll();
 
 private:
-    struct Received;
-    struct Staged {
-        bool failed = false;
-        std::vector<StagedFile> files;
+    // A file whose body has arrived: what is left to do is the disk's work.
+    struct Received {
+        std::string name;
+        std::vector<StagedFile> files; // written, still held, not yet flushed
+        std::int64_t size = 0;
+        std::optional<ReleaseFile> proof; // the listed size and digest, in signed mode
+        Sha256Digest sha256{};            // of what arrived, in signed mode
     };
-    using DiskThread = JobThread<Staged>;
+    struct NothingToStage {}; // left out of the release or by the server, or every copy current already
+    struct FetchFailed {};
+    using Fetched = std::variant<Received, NothingToStage, FetchFailed>;
+    // A file's disk work, once done: its staged copies, or nothing when it failed.
+    using StagedCopies = std::optional<std::vector<StagedFile>>;
+    using DiskThread = JobThread<StagedCopies>;
 
-    std::optional<Received> FetchFile(const std::string& name);
+    Fetched FetchFile(const std::string& name);
+    Fetched FetchSigned(const std::string& name, const ReleaseFile& listed, std::vector<std::string> targets);
+    const ReleaseFile* Listed(const std::string& name) const;
     std::vector<std::string> TargetsOf(const std::string& name) const;
-    const ReleasePatch* OnlyPatchOf(const std::string& name) const;
-    bool WorthHashing(const std::string& name, const std::string& target);
+    bool WorthHashing(const std::string& name, const ReleaseFile& listed, const std::string& target);
     std::vector<std::string> CopiesWorthHashing();
-    std::vector<StagedFile> NewTemporaries(const std::string& name, const std::vector<std::string>& targets);
+    std::vector<InstalledCopy> HashCopies(const std::string& name, const ReleaseFile& listed,
+                                          const std::vector<std::string>& targets);
+    std::optional<std::vector<StagedFile>> CreateTemporaries(const std::string& name,
+                                                             const std::vector<std::string>& targets);
     void RemoveStale(const std::string& temporary);
-    std::optional<Sha256Digest> LeaveOutCurrentCopies(const std::string& name, std::vector<std::string>& targets);
-    const ReleasePatch* FindPatch(const std::string& name, const Sha256Digest& installed) const;
-    std::optional<Received> PatchToFiles(const std::string& name, const ReleasePatch& patch,
+    std::optional<Received> PatchToFiles(const std::string& name, const ReleaseFile& listed, const ReleasePatch& patch,
                                          const std::vector<std::string>& targets);
-    std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries);
-    std::optional<Received> DownloadToFiles(const std::string& name, std::vector<StagedFile> temporaries,
-                                            const std::string& published, const std::optional<ReleaseFile>& signedFile);
-    BodyPlan PlanBody(const std::string& name, const std::optional<ReleaseFile>& signedFile,
+    Fetched DownloadToFiles(const std::string& name, std::vector<StagedFile> files, const std::string& published,
+                            const std::optional<ReleaseFile>& proof);
+    BodyPlan PlanBody(const std::string& name, const std::optional<ReleaseFile>& proof,
                       std::optional<std::uint64_t> announced);
-    std::vector<StagedFile> StageReceived(Received received);
-    Staged StageHere(Received received);
-    std::optional<Staged> HandToDisk(DiskThread* disk, Received received);
-    Staged AwaitStaged(DiskThread& disk);
+    StagedCopies StageReceived(Received received);
+    std::optional<StagedCopies> HandToDisk(DiskThread* disk, Received received);
+    StagedCopies AwaitStaged(DiskThread& disk);
     void WaitWhileTransferBusy();
-    void Discard(std::vector<StagedFile>& files);
 
     UpdateServices services_;
     InstallProgress& progress_;

@@ -49,12 +49,9 @@ void UpdateRun::Run() {
     }
     if (division.elevated && installed)
         installed = InstallElevated();
-    if (staged) {
-        if (installed)
-            installed = installation_.CommitClosingTheApplication(*staged);
-        else
-            installation_.Discard(*staged);
-    }
+    if (staged && installed)
+        installed = installation_.CommitClosingTheApplication(std::move(*staged));
+    staged.reset();
     services_.Mark(TracePoint::FilesSettled);
     SkipOnFailure(recheck_);
     services_.Mark(TracePoint::Rechecked);

@@ -1,7 +1,7 @@
 #pragma once
 // Who writes the update's files: this process where it may, else an elevated instance of the
 // updater that installs them and nothing else. Implemented over Win32 in system/elevation_win.cpp;
-// unit tests use a fake. Failures throw (see failure_rule.h).
+// unit tests use a fake. Failures throw (see base/failure_rule.h).
 
 #include <cstdint>
 #include <functional>

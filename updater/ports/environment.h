@@ -1,6 +1,6 @@
 #pragma once
 // What the handlers read of the process and its folders. Implemented over Win32 in
-// system/environment_win.cpp; unit tests use fakes. Failures throw (see failure_rule.h).
+// system/environment_win.cpp; unit tests use fakes. Failures throw (see base/failure_rule.h).
 
 #include <string>
 

@@ -1,6 +1,6 @@
 #pragma once
 // The file operations of an update run. Implemented over Win32 in system/installation_files_win.cpp;
-// unit tests use an in-memory fake. Failures throw (see failure_rule.h). Bare names are resolved in
+// unit tests use an in-memory fake. Failures throw (see base/failure_rule.h). Bare names are resolved in
 // the current folder; lengths are 64-bit.
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 #pragma once
 // What an update run asks of the system beyond files: closing the application, the beep, starting
 // the application, ending the program and waiting. Implemented over Win32 in
-// system/process_services_win.cpp; unit tests use a fake. Failures throw (see failure_rule.h).
+// system/process_services_win.cpp; unit tests use a fake. Failures throw (see base/failure_rule.h).
 
 #include <string>
 

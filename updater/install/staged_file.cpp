@@ -1,0 +1,56 @@
+#include "updater/install/staged_file.h"
+
+#include <utility>
+
+#include "base/failure_rule.h"
+#include "base/step_failure.h"
+
+namespace lumoradex {
+
+std::string PrefixedSibling(const std::string& path, std::string_view prefix) {
+    const std::size_t separator = path.find_last_of('\\');
+    const std::size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+    return path.substr(0, nameStart) + std::string(prefix) + path.substr(nameStart);
+}
+
+TemporaryFile::TemporaryFile(InstallationFiles& files, std::string path)
+    : files_(&files), path_(std::move(path)), writer_(files.Create(path_)) {}
+
+TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
+    if (this != &other) {
+        Remove();
+        files_ = other.files_;
+        path_ = std::move(other.path_);
+        writer_ = std::move(other.writer_);
+    }
+    return *this;
+}
+
+TemporaryFile::~TemporaryFile() {
+    Remove();
+}
+
+FileWriter& TemporaryFile::Writer() const {
+    if (!writer_)
+        throw StepFailure("Temporary file already renamed: " + path_, 0);
+    return *writer_;
+}
+
+// A target in use keeps the file held, for the caller to try again.
+ReplaceResult TemporaryFile::RenameOver(const std::string& target) {
+    const ReplaceResult result = Writer().RenameOver(target);
+    if (result == ReplaceResult::Replaced)
+        writer_.reset();
+    return result;
+}
+
+// Only what this run created and still holds is removed. A temporary file that cannot be deleted
+// now goes at the next run, which removes it before the download.
+void TemporaryFile::Remove() noexcept {
+    if (!writer_)
+        return;
+    writer_.reset();
+    SkipOnFailure([&] { files_->Delete(path_); });
+}
+
+} // namespace lumoradex
