@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "base/unique_handle_win.h"
@@ -264,6 +265,34 @@ bool Win32InstallationFiles::SameFolder(const std::string& first, const std::str
     const std::optional<FolderIdentity> one = IdentityOf(first);
     const std::optional<FolderIdentity> other = IdentityOf(second);
     return one && other && *one == *other;
+}
+
+namespace {
+
+class Win32FolderLock final : public FolderLock {
+public:
+    explicit Win32FolderLock(UniqueFile file) : file_(std::move(file)) {}
+
+private:
+    UniqueFile file_;
+};
+
+} // namespace
+
+// The lock is a file of the folder opened shared with no one and deleted with its last handle: the
+// system closes it when the process ends, killed or not, so no lock outlives its run; one left by a
+// crash of the system is opened again, since nobody holds it.
+std::unique_ptr<FolderLock> Win32InstallationFiles::LockFolder(const std::string& folder) {
+    const std::wstring path = Widen(folder + (folder.ends_with('\\') ? "" : "\\") + "MAJLumoradex.lock");
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_SHARING_VIOLATION)
+            return nullptr;
+        throw Win32Error("CreateFileW", code);
+    }
+    return std::make_unique<Win32FolderLock>(std::move(file));
 }
 
 } // namespace lumoradex

@@ -18,6 +18,7 @@ public:
     bool KeepAside(const std::string& path, const std::string& aside) override;
     std::uint64_t FreeBytes(const std::string& folder) const override;
     bool SameFolder(const std::string& first, const std::string& second) const override;
+    std::unique_ptr<FolderLock> LockFolder(const std::string& folder) override;
 };
 
 } // namespace lumoradex

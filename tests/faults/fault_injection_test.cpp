@@ -12,6 +12,7 @@
 #include <iostream>
 #include <iterator>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -211,6 +212,22 @@ void FaultInjection::KillAtRandomMoments(int trials) {
                               << Join(folder, file.name) << " is " << Describe(content)
                               << (wholeRelease ? " beside a new Velmor.exe" : "") << std::endl;
                 }
+            }
+        }
+        // A next run that fails (its first download cut off) first finishes what the kill left:
+        // each folder is then wholly old or wholly new.
+        KillWineProcesses(scenario.Session(), "Velmor.exe");
+        scenario.Server().Set("/majv4/Velmor.prm", Reply::ResetMidBody(NewBytes("Velmor.prm"), 100));
+        InteractiveUpdate(kWorkFolder);
+        scenario.Server().Remove("/majv4/Velmor.prm");
+        for (const char* folder : {kWorkFolder, kInstallFolder}) {
+            std::set<Content> contents;
+            for (const ReleaseFile& file : SmallRelease())
+                contents.insert(ContentOf(folder, file.name));
+            if (contents != std::set<Content>{Content::Old} && contents != std::set<Content>{Content::New}) {
+                ++violations;
+                std::cout << "trial " << trial << " (killed " << delay.count() << " ms after the click): " << folder
+                          << " is not one whole release after a failed next run" << std::endl;
             }
         }
         // A later run, started by hand so that it updates even when the killed one had already

@@ -59,8 +59,9 @@ TEST(BodyPlan, UnsignedReadsOnlyAnAnnouncedLengthTheSizeTestsAccept) {
         {std::nullopt, 1000, std::nullopt, Decision::Fail}, {0, 0, std::nullopt, Decision::Decline},
         {200, 0, std::nullopt, Decision::Decline},          {1500, 1000, std::nullopt, Decision::Decline},
         {kHuge, 1000, std::nullopt, Decision::Decline},     {1499, 1000, 10, Decision::Read},
-        {1000, 0, 1000, Decision::Read},                    {1000, 0, 999, Decision::Fail},
-        {kHuge, 0, std::nullopt, Decision::Read},
+        {999, 0, 1000, Decision::Read},                     {1000, 0, 1000, Decision::Fail},
+        {1000, 0, 999, Decision::Fail},                     {kHuge, 0, std::nullopt, Decision::Fail},
+        {1000, 0, std::nullopt, Decision::Fail},
     };
     for (const auto& c : cases) {
         const BodyPlan plan = UnsignedBodyPlan(c.announced, c.oldSize, c.freeBytes);

@@ -16,6 +16,7 @@
 #include "tests/unit/fakes/signal.h"
 #include "tests/unit/fakes/update_run_view.h"
 #include "updater/install/installation_handoff.h"
+#include "updater/install/release_installation.h"
 #include "updater/release/installation_folder.h"
 #include "updater/release/server_addresses.h"
 #include "updater/release/update_file_list.h"
@@ -74,6 +75,7 @@ protected:
     void InstallElsewhere() {
         disk.currentFolder = "D:\\Lumoradex";
         disk.files[std::string(kInstalledExecutable)] = Body("Velmor.exe", 900, 'o');
+        disk.versions[std::string(kInstalledExecutable)] = "4.2.0";
     }
     void RunUpdate() {
         before = disk.files;
@@ -393,21 +395,32 @@ TEST_F(FailedFileTest, BodyLongerThanAnnouncedFailsAtItsFirstExtraByte) {
     ExpectNothingInstalled();
 }
 
-// With no old copy to compare with, only the disk bounds the length: one that cannot fit fails at
-// once; the free space is read where the file goes, and a disk whose free space cannot be read is
-// left to fill as it would.
+// With no old copy to compare with, only the disk bounds the length: one that cannot fit with room
+// to spare, beside every copy the run writes on that disk, fails at once, and so does one on a disk
+// whose free space cannot be read.
 TEST_F(FailedFileTest, AnnouncedLengthBeyondTheFreeSpaceFailsWhenNothingIsReplaced) {
     disk.files.erase("socle.mdb");
-    disk.freeBytes = 999;
-    RunUpdate();
-    EXPECT_FALSE(disk.files.contains("socle.mdb"));
-    EXPECT_EQ(disk.peakSizes["Newsocle.mdb"], 0u);
-    ExpectNothingInstalled();
+    for (const std::optional<std::uint64_t> free : {std::optional<std::uint64_t>(1000), std::optional<std::uint64_t>()}) {
+        events.clear();
+        disk.freeBytes = free;
+        RunUpdate();
+        EXPECT_FALSE(disk.files.contains("socle.mdb"));
+        EXPECT_EQ(disk.peakSizes["Newsocle.mdb"], 0u);
+        ExpectNothingInstalled();
+    }
 
+    // Two copies on drive C: share its space; on two drives, each has its own.
+    disk.freeBytes = 1500;
+    InstallElsewhere();
+    disk.currentFolder = "C:\\Lumoradex";
     events.clear();
-    disk.freeBytes.reset();
+    RunUpdate();
+    ExpectNothingInstalled();
+    disk.currentFolder = "D:\\Lumoradex";
+    events.clear();
     RunUpdate();
     EXPECT_TRUE(IsNew("socle.mdb"));
+    EXPECT_TRUE(IsNew(Installed("socle.mdb")));
 }
 
 // The old copy's length is what the size tests judge by: unread, nothing is installed.
@@ -624,6 +637,63 @@ TEST_F(UpdateRunTest, AnInterruptedCommitIsClearedFirst) {
         EXPECT_TRUE(IsNew(std::string(name))) << name;
 }
 
+// A kill at any moment of a commit, in either folder: the next run finishes what it left to one
+// whole release in each folder before anything else, even when that run then fails.
+TEST_F(UpdateRunTest, AKillAnywhereInTheCommitLeavesEachFolderWhollyOldOrNew) {
+    InstallElsewhere();
+    for (std::string_view name : kUpdateFileList)
+        disk.files[Installed(std::string(name))] = Body(std::string(name), 900, 'o');
+    disk.recordMoments = true;
+    RunUpdate();
+    disk.recordMoments = false;
+    const std::vector<std::map<std::string, std::string>> moments = std::move(disk.moments);
+    ASSERT_GE(moments.size(), 4 * kUpdateFileList.size()); // each folder: aside, rename, removal of the aside
+    server.answers.clear();                                // the next run fails at its first file
+    const auto wholeFolder = [&](const std::string& folder) {
+        const auto path = [&](std::string_view name) {
+            return folder.empty() ? std::string(name) : Installed(std::string(name));
+        };
+        const bool allOld =
+            std::ranges::all_of(kUpdateFileList, [&](std::string_view name) { return IsOld(path(name)); });
+        const bool allNew =
+            std::ranges::all_of(kUpdateFileList, [&](std::string_view name) { return IsNew(path(name)); });
+        return allOld || allNew;
+    };
+    for (std::size_t moment = 0; moment < moments.size(); ++moment) {
+        disk.files = moments[moment];
+        RunUpdate();
+        EXPECT_TRUE(wholeFolder("")) << "working folder, killed at moment " << moment;
+        EXPECT_TRUE(wholeFolder(std::string(kInstallationFolder)))
+            << "installation folder, killed at moment " << moment;
+        EXPECT_FALSE(std::ranges::any_of(Temporaries(), [](const std::string& path) {
+            return path.substr(path.find_last_of('\\') + 1).starts_with("Old");
+        })) << moment;
+        EXPECT_EQ(window.message, kFailed);
+    }
+}
+
+// Two runs in one folder, the application started twice: while one holds the folder from its staging
+// to its commit, the other fails at once and touches nothing, not even what is left to clear.
+TEST_F(UpdateRunTest, ASecondRunInTheSameFolderChangesNothing) {
+    InstallElsewhere();
+    ReleaseInstallation first({disk, server, disk, process, verifier, &window}, window);
+    std::optional<StagedRelease> staged = first.Stage(true);
+    ASSERT_TRUE(staged);
+    disk.files["OldVelmor.prm"] = disk.files["Velmor.prm"]; // as if the first one had begun its commit
+    const std::map<std::string, std::string> during = disk.files;
+    events.clear();
+    RunUpdate();
+    EXPECT_EQ(disk.files, during);
+    EXPECT_THAT(Downloads(), ::testing::IsEmpty());
+    EXPECT_EQ(window.message, kFailed);
+
+    disk.files.erase("OldVelmor.prm");
+    EXPECT_TRUE(first.CommitClosingTheApplication(std::move(*staged)));
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_TRUE(IsNew(std::string(name))) << name;
+    EXPECT_THAT(disk.heldFolders, ::testing::IsEmpty()); // the next run may install again
+}
+
 // --- signed releases: the list is proven before the first file, each file by its line ----------
 
 void ServeRelease(FakeServer& server, const std::string& list, const std::string& signature) {
@@ -726,6 +796,35 @@ TEST_F(SignedRunTest, OlderReleaseThanTheWorkingFolderExecutableInstallsNothing)
         ExpectNothingDownloaded();
         EXPECT_THAT(disk.versionQueries, Contains("D:\\Lumoradex\\Velmor.exe"));
     }
+}
+
+// Each folder is judged by its own executable: a replayed older release updates the working folder
+// but never takes the installation folder back; an installation whose version cannot be read gets
+// nothing, and nothing is installed anywhere.
+TEST_F(SignedRunTest, EachFolderIsJudgedByItsOwnExecutable) {
+    for (std::string_view name : kUpdateFileList)
+        disk.files[Installed(std::string(name))] = Body(std::string(name), 900, 'o');
+    const std::map<std::string, std::string> installation = [&] {
+        std::map<std::string, std::string> files;
+        for (std::string_view name : kUpdateFileList)
+            files[Installed(std::string(name))] = disk.files[Installed(std::string(name))];
+        return files;
+    }();
+    disk.versions[std::string(kInstalledExecutable)] = "4.3.0";
+    RunUpdate();
+    for (std::string_view name : kUpdateFileList) {
+        EXPECT_TRUE(IsPublished(std::string(name))) << name;
+        EXPECT_EQ(disk.files[Installed(std::string(name))], installation.at(Installed(std::string(name)))) << name;
+    }
+    EXPECT_EQ(window.message, kOk);
+
+    for (std::string_view name : kUpdateFileList)
+        disk.files[std::string(name)] = Body(std::string(name), 900, 'o');
+    events.clear();
+    disk.versions[std::string(kInstalledExecutable)] = "0.0.0";
+    RunUpdate();
+    ExpectNothingDownloaded();
+    EXPECT_EQ(disk.files[Installed("Velmor.prm")], installation.at(Installed("Velmor.prm")));
 }
 
 // Announced or not, a body is the listed size or nothing: a different length fails before any byte

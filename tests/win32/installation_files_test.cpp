@@ -260,6 +260,29 @@ TEST_F(InstallationFilesTest, CopyOntoAHeldDestinationFails) {
     EXPECT_THROW(files.Copy(folder / "socle.mdb", folder / "Newsocle.mdb"), Win32Error);
 }
 
+// --- the folder's lock ---------------------------------------------------------------------------
+
+// One run at a time in a folder: the lock is taken once, goes with its holder's handle however the
+// holder ends, and a lock file left behind by a crash blocks nobody.
+TEST_F(InstallationFilesTest, AFolderIsLockedByOneRunAtATime) {
+    {
+        const std::unique_ptr<FolderLock> lock = files.LockFolder(folder.Path());
+        ASSERT_TRUE(lock);
+        EXPECT_FALSE(files.LockFolder(folder.Path()));
+    }
+    EXPECT_FALSE(FileExists(folder / "MAJLumoradex.lock"));
+    EXPECT_TRUE(files.LockFolder(folder.Path() + "\\"));
+
+    WriteFileText(folder / "MAJLumoradex.lock", "left by a crash");
+    {
+        auto otherRun = HoldWithoutSharing(folder / "MAJLumoradex.lock", 60000);
+        EXPECT_FALSE(files.LockFolder(folder.Path()));
+        otherRun.End();
+    }
+    EXPECT_TRUE(files.LockFolder(folder.Path()));
+    EXPECT_THROW(files.LockFolder(folder / "missing"), Win32Error);
+}
+
 // --- recognising the same folder ------------------------------------------------------------------------
 
 TEST_F(InstallationFilesTest, SameFolderWhateverItsSpelling) {

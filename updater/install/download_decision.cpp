@@ -40,17 +40,18 @@ DownloadVerdict JudgeDownload(std::int64_t newSize, std::int64_t oldSize) {
 
 // Whatever the server then sends, no more than the announced length is read. A body that could never
 // be installed is left unread: one the size tests reject is left out as it would be once downloaded;
-// one with no length to prove it, or that cannot fit on the disk where nothing it would replace
-// frees room, fails.
+// one with no length to prove it fails, and so does one where nothing it would replace frees room,
+// unless it leaves room to spare on the disk: a disk filled to its last byte fails the files written
+// after it, and one whose free space cannot be read may be full already.
 BodyPlan UnsignedBodyPlan(std::optional<std::uint64_t> announced, std::int64_t oldSize,
-                          std::optional<std::uint64_t> freeBytes) {
+                          std::optional<std::uint64_t> roomBytes) {
     using Decision = BodyPlan::Decision;
     if (!announced)
         return {Decision::Fail, std::nullopt};
     const auto newSize = static_cast<std::int64_t>(std::min<std::uint64_t>(*announced, INT64_MAX));
     if (JudgeDownload(newSize, oldSize) != DownloadVerdict::Install)
         return {Decision::Decline, std::nullopt};
-    if (oldSize == 0 && freeBytes && *announced > *freeBytes)
+    if (oldSize == 0 && (!roomBytes || *announced >= *roomBytes))
         return {Decision::Fail, std::nullopt};
     return {Decision::Read, announced};
 }

@@ -21,10 +21,10 @@ enum class DownloadVerdict {
 DownloadVerdict JudgeDownload(std::int64_t newSize, std::int64_t oldSize);
 
 // Unsigned: only a body whose length is announced can be proven whole, and that length is judged as
-// the body would be. oldSize: as for JudgeDownload; freeBytes: the free space of the folder's disk,
-// if known.
+// the body would be. oldSize: as for JudgeDownload; roomBytes: the free space left for each copy the
+// run writes of it, on the disks they go to, if known.
 BodyPlan UnsignedBodyPlan(std::optional<std::uint64_t> announced, std::int64_t oldSize,
-                          std::optional<std::uint64_t> freeBytes);
+                          std::optional<std::uint64_t> roomBytes);
 
 // Signed: the body must be exactly the file's listed size, announced or not.
 BodyPlan SignedBodyPlan(const ReleaseFile& listed, std::optional<std::uint64_t> announced);

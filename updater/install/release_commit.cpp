@@ -1,5 +1,9 @@
 #include "updater/install/release_commit.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+
 #include "base/failure_rule.h"
 #include "base/step_failure.h"
 
@@ -78,21 +82,70 @@ void ReleaseCommit::RemoveQuietly(const std::string& path) {
     SkipOnFailure([&] { services_.files.Delete(path); });
 }
 
-// An old content kept aside is only ever removed while its name holds a file: the one thing that
-// could leave a name missing, a failure in the middle of a rollback, is mended by putting it back.
-void ClearInterruptedCommit(const std::vector<std::string>& targets, Environment& environment,
-                            InstallationFiles& files) {
-    for (const std::string& target : targets) {
-        const std::string aside = KeptAsideName(target);
-        SkipOnFailure([&] {
-            if (!environment.OrdinaryFileExists(aside))
-                return;
-            if (environment.OrdinaryFileExists(target))
-                files.Delete(aside);
-            else
-                files.ReplaceWith(target, aside);
-        });
+namespace {
+
+constexpr std::size_t kCompareChunk = 64 * 1024;
+
+bool SameContent(InstallationFiles& files, const std::string& first, const std::string& second) {
+    const std::unique_ptr<FileReader> one = files.OpenToRead(first);
+    const std::unique_ptr<FileReader> other = files.OpenToRead(second);
+    if (one->Size() != other->Size())
+        return false;
+    std::vector<std::byte> left(kCompareChunk), right(kCompareChunk);
+    for (std::uint64_t offset = 0; offset < one->Size();) {
+        const std::size_t count = one->ReadAt(offset, left.data(), left.size());
+        if (count == 0 || other->ReadAt(offset, right.data(), count) != count ||
+            !std::equal(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(count), right.begin()))
+            return false;
+        offset += count;
     }
+    return true;
+}
+
+} // namespace
+
+// A kill during a commit leaves new files up to some point of the folder's order and old ones after
+// it, each replaced file's old content under its kept-aside name. The executable is replaced last:
+// once its name and its kept-aside name hold different contents, every other file is new and the
+// commit is finished forward, by removing what was kept aside; before that, every file goes back to
+// what it kept aside. The test is by content, not by identity, since a folder without hard links
+// keeps a copy aside; a file kept aside whose content did not change needs no put-back either way.
+// A name is never left missing: a kept-aside content whose name has no file is put back first.
+bool FinishInterruptedCommit(const std::vector<std::string>& targets, Environment& environment,
+                             InstallationFiles& files) {
+    std::vector<std::string> keptAside;
+    const bool read = SkipOnFailure([&] {
+        for (const std::string& target : targets) {
+            if (environment.OrdinaryFileExists(KeptAsideName(target)))
+                keptAside.push_back(target);
+        }
+    });
+    if (!read)
+        return false;
+    if (keptAside.empty())
+        return true;
+    const std::string& executable = targets.back();
+    bool forward = false;
+    if (!SkipOnFailure([&] {
+            forward = keptAside.back() == executable && environment.OrdinaryFileExists(executable) &&
+                      !SameContent(files, executable, KeptAsideName(executable));
+        }))
+        return false;
+    bool finished = true;
+    for (auto target = keptAside.rbegin(); target != keptAside.rend(); ++target) {
+        const std::string aside = KeptAsideName(*target);
+        bool done = false;
+        SkipOnFailure([&] {
+            if (environment.OrdinaryFileExists(*target) && (forward || SameContent(files, *target, aside))) {
+                files.Delete(aside);
+                done = true;
+            } else {
+                done = files.ReplaceWith(*target, aside) == ReplaceResult::Replaced;
+            }
+        });
+        finished &= done;
+    }
+    return finished;
 }
 
 } // namespace lumoradex

@@ -40,9 +40,10 @@ private:
     UpdateServices services_;
 };
 
-// What an interrupted commit left beside the names given, in their folder: an old content kept
-// aside is removed where its name holds a file, and put back where the name is missing.
-void ClearInterruptedCommit(const std::vector<std::string>& targets, Environment& environment,
-                            InstallationFiles& files);
+// What an interrupted commit left in one folder, finished to one whole release. targets: the folder's
+// files in the order a commit replaces them, the executable last. False when it could not be
+// finished; nothing else may then be done in the folder.
+bool FinishInterruptedCommit(const std::vector<std::string>& targets, Environment& environment,
+                             InstallationFiles& files);
 
 } // namespace lumoradex

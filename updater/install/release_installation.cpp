@@ -34,36 +34,87 @@ ReleaseInstallation::ReleaseInstallation(UpdateServices services, InstallProgres
     : services_(services), progress_(progress) {}
 
 bool ReleaseInstallation::Install(bool mirror) {
-    std::optional<std::vector<StagedFile>> staged = Stage(mirror);
+    std::optional<StagedRelease> staged = Stage(mirror);
     return staged && CommitClosingTheApplication(std::move(*staged));
 }
 
 // The application is asked to close only once the whole release is staged beside it: it stays
 // usable for the whole download, and is never disturbed by a run that fails before the commit. The
 // requests are only posted; a file still in use is waited for by the commit.
-bool ReleaseInstallation::CommitClosingTheApplication(std::vector<StagedFile> staged) {
+bool ReleaseInstallation::CommitClosingTheApplication(StagedRelease staged) {
     SkipOnFailure([&] { services_.process.FermerFenetres(kApplicationTitle); });
     services_.Mark(TracePoint::CloseRequestsPosted);
-    return ReleaseCommit(services_).Commit(std::move(staged));
+    return ReleaseCommit(services_).Commit(std::move(staged.files));
 }
 
-// A signed release that is not proven stages nothing at all. What an interrupted run left is
-// cleared first.
-std::optional<std::vector<StagedFile>> ReleaseInstallation::Stage(bool mirror) {
-    ClearInterruptedCommits(mirror);
-    if (!LoadSignedRelease())
+// A signed release that is not proven stages nothing at all. What an interrupted commit left is
+// finished first, and nothing else is done where it cannot be: a folder is never left mixed.
+// Each folder is locked first, for the whole run: another run there (the application started twice)
+// must not finish this one's commit or commit beside it; a run that finds a folder held does nothing.
+std::optional<StagedRelease> ReleaseInstallation::Stage(bool mirror) {
+    StagedRelease staged;
+    std::string workingFolder;
+    SkipOnFailure([&] { workingFolder = services_.environment.CurrentFolder(); });
+    const bool elsewhere = mirror && HoldsUnlessFailed([&] {
+                               return !services_.files.SameFolder(workingFolder, std::string(kInstallationFolder));
+                           });
+    if ((!workingFolder.empty() && !Lock(workingFolder, staged)) ||
+        (elsewhere && !Lock(std::string(kInstallationFolder), staged)))
         return std::nullopt;
-    return ReleaseStaging(services_, progress_, signedRelease_, mirror).StageAll();
+    if (!FinishInterruptedCommits(mirror) || !LoadSignedRelease())
+        return std::nullopt;
+    const std::optional<bool> mirrored = Mirrored(mirror);
+    if (!mirrored)
+        return std::nullopt;
+    std::optional<std::vector<StagedFile>> files =
+        ReleaseStaging(services_, progress_, signedRelease_, *mirrored).StageAll();
+    if (!files)
+        return std::nullopt;
+    staged.files = std::move(*files);
+    return staged;
 }
 
-void ReleaseInstallation::ClearInterruptedCommits(bool mirror) {
-    std::vector<std::string> targets;
-    for (std::string_view name : kUpdateFileList) {
-        targets.emplace_back(name);
-        if (mirror)
-            targets.push_back(std::string(kInstallationFolder) + "\\" + std::string(name));
-    }
-    ClearInterruptedCommit(targets, services_.environment, services_.files);
+// False only when another run holds the folder. A folder that cannot be locked otherwise (missing,
+// or not this process's to write) cannot be installed in either, which its files find out.
+bool ReleaseInstallation::Lock(const std::string& folder, StagedRelease& staged) {
+    std::unique_ptr<FolderLock> lock;
+    if (!SkipOnFailure([&] { lock = services_.files.LockFolder(folder); }))
+        return true;
+    if (!lock)
+        return false;
+    staged.locks.push_back(std::move(lock));
+    return true;
+}
+
+// The installation folder gets copies when the run works elsewhere and an installation is there.
+// The folder is recognised by identity, not by its spelling: "c:\program files\lumoradexv4", its
+// short name or a trailing separator name it too, and a copy onto itself is pointless. A signed
+// release is judged against each folder's own executable: an installation newer than the release
+// gets nothing (the working folder's update goes on), one whose version cannot be read gets nothing
+// and fails the run. Nothing: the run fails.
+std::optional<bool> ReleaseInstallation::Mirrored(bool mirror) {
+    const bool applies = mirror && HoldsUnlessFailed([&] {
+                             return !services_.files.SameFolder(services_.environment.CurrentFolder(),
+                                                                std::string(kInstallationFolder)) &&
+                                    services_.environment.OrdinaryFileExists(std::string(kInstalledExecutable));
+                         });
+    if (!applies || !signedRelease_)
+        return applies;
+    std::string installed = kUnreadableVersion;
+    SkipOnFailure([&] { installed = services_.environment.FileVersion(std::string(kInstalledExecutable)); });
+    if (installed == kUnreadableVersion)
+        return std::nullopt;
+    return MayInstallRelease(signedRelease_->version, installed);
+}
+
+// Each folder on its own, in the order the commit replaces its files: its executable last.
+bool ReleaseInstallation::FinishInterruptedCommits(bool mirror) {
+    std::vector<std::string> working(kUpdateFileList.begin(), kUpdateFileList.end());
+    std::vector<std::string> installation;
+    for (std::string_view name : kUpdateFileList)
+        installation.push_back(std::string(kInstallationFolder) + "\\" + std::string(name));
+    const bool finished = FinishInterruptedCommit(working, services_.environment, services_.files);
+    return (!mirror || FinishInterruptedCommit(installation, services_.environment, services_.files)) && finished;
 }
 
 // Without a built-in key there is nothing to load. With one, the list must be the maker's, well

@@ -5,7 +5,9 @@
 // Built with the maker's public key, it installs only what the release's signed list proves.
 // Platform-free.
 
+#include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "updater/install/release_commit.h"
@@ -15,22 +17,31 @@
 
 namespace lumoradex {
 
+// A release staged in the folders this process installs in, which stay locked against any other run
+// until it is committed or dropped; dropped, it takes its temporary files with it.
+struct StagedRelease {
+    std::vector<std::unique_ptr<FolderLock>> locks; // first: released after the files go
+    std::vector<StagedFile> files;
+};
+
 class ReleaseInstallation {
 public:
     ReleaseInstallation(UpdateServices services, InstallProgress& progress);
 
     // Every file staged in the working folder, and in the installation folder when mirror is set
-    // and it gets copies; nothing when any file failed, and then no installed file has changed. A
-    // staged release dropped uncommitted takes its temporary files with it.
-    std::optional<std::vector<StagedFile>> Stage(bool mirror);
+    // and it gets copies; nothing when any file failed or another run holds a folder, and then no
+    // installed file has changed.
+    std::optional<StagedRelease> Stage(bool mirror);
     // Asks the application to close, then commits; false when the commit failed and was undone.
-    bool CommitClosingTheApplication(std::vector<StagedFile> staged);
+    bool CommitClosingTheApplication(StagedRelease staged);
     // Stages, then commits; false when anything failed, and then no installed file has changed.
     // With mirror off, the part an elevated instance does in the installation folder.
     bool Install(bool mirror);
 
 private:
-    void ClearInterruptedCommits(bool mirror);
+    bool Lock(const std::string& folder, StagedRelease& staged);
+    bool FinishInterruptedCommits(bool mirror);
+    std::optional<bool> Mirrored(bool mirror);
     bool LoadSignedRelease();
     std::optional<ReleaseList> FetchProvenRelease();
     std::optional<std::string> FetchSignedText(const char* listName, const char* signatureName);

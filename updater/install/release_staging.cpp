@@ -1,6 +1,8 @@
 #include "updater/install/release_staging.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <chrono>
 #include <functional>
 #include <iterator>
@@ -79,18 +81,9 @@ private:
 
 } // namespace
 
-// The installation folder gets copies when the run works elsewhere and an installation is there.
-// The folder is recognised by identity, not by its spelling: "c:\program files\lumoradexv4", its
-// short name or a trailing separator name it too, and a copy onto itself is pointless.
 ReleaseStaging::ReleaseStaging(UpdateServices services, InstallProgress& progress,
                                const std::optional<ReleaseList>& signedRelease, bool mirror)
-    : services_(services), progress_(progress), signedRelease_(signedRelease), mirror_(mirror) {
-    mirror_ = mirror && HoldsUnlessFailed([&] {
-                  return !services_.files.SameFolder(services_.environment.CurrentFolder(),
-                                                     std::string(kInstallationFolder)) &&
-                         services_.environment.OrdinaryFileExists(std::string(kInstalledExecutable));
-              });
-}
+    : services_(services), progress_(progress), signedRelease_(signedRelease), mirror_(mirror) {}
 
 // The first failure ends the staging: nothing of the release will be installed, so nothing more is
 // downloaded, and every temporary file of the run goes with what was staged.
@@ -338,10 +331,33 @@ BodyPlan ReleaseStaging::PlanBody(const std::string& name, const std::optional<R
     if (proof)
         return SignedBodyPlan(*proof, announced);
     const std::int64_t oldSize = services_.environment.OrdinaryFileExists(name) ? services_.files.Length(name) : 0;
-    std::optional<std::uint64_t> freeBytes;
+    std::optional<std::uint64_t> room;
     if (oldSize == 0)
-        SkipOnFailure([&] { freeBytes = services_.files.FreeBytes(services_.environment.CurrentFolder()); });
-    return UnsignedBodyPlan(announced, oldSize, freeBytes);
+        SkipOnFailure([&] { room = RoomPerCopy(name); });
+    return UnsignedBodyPlan(announced, oldSize, room);
+}
+
+// The least free space any copy of the file has, the copies that go to one drive sharing its space.
+std::uint64_t ReleaseStaging::RoomPerCopy(const std::string& name) {
+    const std::vector<std::string> targets = TargetsOf(name);
+    const std::string workingFolder = services_.environment.CurrentFolder();
+    const auto folderOf = [&](const std::string& target) {
+        const std::size_t separator = target.find_last_of('\\');
+        return separator == std::string::npos ? workingFolder : target.substr(0, separator);
+    };
+    const auto driveOf = [&](const std::string& target) {
+        std::string drive = folderOf(target).substr(0, 2);
+        std::ranges::transform(drive, drive.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return drive;
+    };
+    std::uint64_t room = UINT64_MAX;
+    for (const std::string& target : targets) {
+        const auto copies = static_cast<std::uint64_t>(std::ranges::count_if(
+            targets, [&](const std::string& other) { return driveOf(other) == driveOf(target); }));
+        room = std::min(room, services_.files.FreeBytes(folderOf(target)) / copies);
+    }
+    return room;
 }
 
 // Flushed before anything may be renamed over an installed file: after a crash of the system the

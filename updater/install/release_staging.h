@@ -24,8 +24,8 @@ namespace lumoradex {
 
 class ReleaseStaging {
 public:
-    // signedRelease: the proven list in signed mode; mirror: whether the installation folder may get
-    // its copies (it does when the run works elsewhere and an installation is there).
+    // signedRelease: the proven list in signed mode; mirror: whether the installation folder gets
+    // its copies.
     ReleaseStaging(UpdateServices services, InstallProgress& progress, const std::optional<ReleaseList>& signedRelease,
                    bool mirror);
 
@@ -66,6 +66,7 @@ private:
                             const std::optional<ReleaseFile>& proof);
     BodyPlan PlanBody(const std::string& name, const std::optional<ReleaseFile>& proof,
                       std::optional<std::uint64_t> announced);
+    std::uint64_t RoomPerCopy(const std::string& name);
     StagedCopies StageReceived(Received received);
     std::optional<StagedCopies> HandToDisk(DiskThread* disk, Received received);
     StagedCopies AwaitStaged(DiskThread& disk);

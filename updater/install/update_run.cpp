@@ -42,7 +42,7 @@ void UpdateRun::Run() {
     SkipOnFailure([&] { view_.SetMiseAJourVisible(false); });
     const Division division = DivideTheWork();
     bool installed = true;
-    std::optional<std::vector<StagedFile>> staged;
+    std::optional<StagedRelease> staged;
     if (division.workingFolderHere) {
         staged = installation_.Stage(division.mirrorHere);
         installed = staged.has_value();

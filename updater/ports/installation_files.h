@@ -37,6 +37,13 @@ public:
     virtual ReplaceResult RenameOver(const std::string& target) = 0;
 };
 
+// Held while this process installs in a folder, so that no other run there clears or commits at the
+// same time; released when dropped, or by the system when the process ends, however it ends.
+class FolderLock {
+public:
+    virtual ~FolderLock() = default;
+};
+
 class InstallationFiles {
 public:
     virtual ~InstallationFiles() = default;
@@ -58,6 +65,9 @@ public:
     virtual std::uint64_t FreeBytes(const std::string& folder) const = 0;
     // Whether two paths name the same folder, whatever their spelling (case, short names, separator).
     virtual bool SameFolder(const std::string& first, const std::string& second) const = 0;
+    // The folder's lock; nothing when another run holds it. Throws when it cannot be taken otherwise
+    // (a folder missing or this process may not write).
+    virtual std::unique_ptr<FolderLock> LockFolder(const std::string& folder) = 0;
 };
 
 } // namespace lumoradex

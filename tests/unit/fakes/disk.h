@@ -49,6 +49,9 @@ public:
     // Failures to inject, by path.
     std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength, failKeepAside,
         failOpen;
+    std::set<std::string> failLock;                     // LockFolder throws for these folders
+    std::set<std::string> heldFolders;                  // folders whose lock a run holds, in lower case
+    std::vector<std::string> lockedFolders;             // as locked, in order
     std::map<std::string, std::size_t> failWriteAfter; // bytes accepted before a write fails
     std::map<std::string, std::size_t> peakSizes;      // the most a file written by Create ever held
     std::map<std::string, int> inUseTimes;             // ReplaceWith reports the target in use this often
@@ -57,6 +60,9 @@ public:
     std::vector<std::string> renamedBeforeFlush;       // sources renamed before their flush had ended
     std::vector<std::pair<std::string, std::string>> sameFolderQueries;
     std::optional<std::uint64_t> freeBytes = 1ull << 40; // nothing: the free space cannot be read
+    // Set: the files as each keep-aside, rename and removal leaves them, where a kill could stop a run.
+    bool recordMoments = false;
+    std::vector<std::map<std::string, std::string>> moments;
     // Run inside the flush of a file written by Create, by path, before it counts as flushed.
     std::map<std::string, std::function<void()>> beforeCommit;
 
@@ -127,6 +133,7 @@ public:
         if (!stored)
             throw StepFailure("Delete", 2);
         files.erase(*stored);
+        RecordMomentLocked();
     }
     std::unique_ptr<FileWriter> Create(const std::string& path) override;
     std::unique_ptr<FileReader> OpenToRead(const std::string& path) override;
@@ -149,12 +156,22 @@ public:
         if (StoredName(aside))
             throw StepFailure("KeepAside " + aside, 183);
         files[aside] = ContentLocked(path, "KeepAside");
+        RecordMomentLocked();
         return true;
     }
     std::uint64_t FreeBytes(const std::string& folder) const override {
         if (!freeBytes)
             throw StepFailure("FreeBytes of " + folder, 21);
         return *freeBytes;
+    }
+    // Held by a lock of this disk, or by another run's (heldFolders), in lower case.
+    std::unique_ptr<FolderLock> LockFolder(const std::string& folder) override {
+        std::lock_guard lock(mutex_);
+        FailIf(failLock, folder, "LockFolder");
+        if (!heldFolders.insert(Lower(folder)).second)
+            return nullptr;
+        lockedFolders.push_back(folder);
+        return std::make_unique<Lock>(*this, Lower(folder));
     }
     bool SameFolder(const std::string& first, const std::string& second) const override {
         std::lock_guard lock(mutex_);
@@ -193,7 +210,24 @@ private:
         return std::nullopt;
     }
 
+    class Lock final : public FolderLock {
+    public:
+        Lock(FakeDisk& disk, std::string folder) : disk_(disk), folder_(std::move(folder)) {}
+        ~Lock() override {
+            std::lock_guard lock(disk_.mutex_);
+            disk_.heldFolders.erase(folder_);
+        }
+
+    private:
+        FakeDisk& disk_;
+        std::string folder_;
+    };
+
     // Those ending in Locked are called with the lock held.
+    void RecordMomentLocked() {
+        if (recordMoments)
+            moments.push_back(files);
+    }
     const std::string& ContentLocked(const std::string& path, const char* operation) const {
         const std::optional<std::string> stored = StoredName(path);
         if (!stored)
@@ -221,6 +255,7 @@ private:
         files.erase(*StoredName(source));
         PutLocked(target, std::move(content));
         replacements.push_back(target + " <- " + source);
+        RecordMomentLocked();
         return ReplaceResult::Replaced;
     }
 
