@@ -126,7 +126,8 @@ public:
 
     // A rename through the handle, to the target's full path (a bare name would be taken from the
     // current folder by some systems, the file's own folder by others). Flushing once more commits
-    // the rename itself to the disk.
+    // the rename itself to the disk. The handle stays open: under its new name the file is still
+    // shared with no one, so no other program can open it and keep it from being renamed away again.
     ReplaceResult RenameOver(const std::string& target) override {
         const std::wstring path = FullPath(target);
         // Windows refuses to replace a read-only file by a rename; Wine does not, so it is refused here.
@@ -147,7 +148,6 @@ public:
             throw Win32Error("SetFileInformationByHandle", code);
         }
         Flush();
-        file_.Reset();
         return ReplaceResult::Replaced;
     }
 

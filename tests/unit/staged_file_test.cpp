@@ -45,9 +45,21 @@ TEST(TemporaryFile, ARenamedFileIsTheTargetsAndStays) {
         TemporaryFile file(disk, "NewVelmor.prm");
         Write(file, "new");
         ASSERT_EQ(file.RenameOver("Velmor.prm"), ReplaceResult::Replaced);
-        EXPECT_THROW(file.Writer(), StepFailure);
     }
     EXPECT_THAT(disk.files, ElementsAre(Pair("Velmor.prm", "new")));
+}
+
+// Renamed back, the file frees the target's name and is a temporary file again, dropped with it.
+TEST(TemporaryFile, ARenamedFileRenamedBackGoesWhenDropped) {
+    FakeDisk disk;
+    {
+        TemporaryFile file(disk, "NewVelmor.prm");
+        Write(file, "new");
+        ASSERT_EQ(file.RenameOver("Velmor.prm"), ReplaceResult::Replaced);
+        ASSERT_EQ(file.RenameBack(), ReplaceResult::Replaced);
+        EXPECT_THAT(disk.files, ElementsAre(Pair("NewVelmor.prm", "new")));
+    }
+    EXPECT_THAT(disk.files, IsEmpty());
 }
 
 // A target in use leaves the file held for the next try, and still the caller's to drop.

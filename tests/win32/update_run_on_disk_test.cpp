@@ -6,13 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "system/environment_win.h"
 #include "system/installation_files_win.h"
+#include "base/unique_handle_win.h"
+#include "base/wide_text_win.h"
 #include "tests/win32/fixture_process_win.h"
 #include "tests/win32/temporary_folder_win.h"
 #include "updater/release/installation_folder.h"
 #include "updater/release/server_addresses.h"
+#include "updater/release/update_file_list.h"
 
 namespace lumoradex {
 namespace {
@@ -64,6 +70,32 @@ public:
     void StartProgram(const std::string&, int) override {}
     void EndProgram() override {}
     void Sleep(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+};
+
+// Another program of the user's, as the commit waits for the executable in use, the other files all
+// new by then: it opens each of them for reading, without delete sharing, to keep the commit from
+// putting it back. It does not wait, so the commit gives up on the executable at once.
+class OpenerOfNewFiles final : public ProcessServices {
+public:
+    explicit OpenerOfNewFiles(std::vector<std::string> files) : files_(std::move(files)) {}
+
+    bool FermerFenetres(const std::string&) override { return true; }
+    void Beep() override {}
+    void StartProgram(const std::string&, int) override {}
+    void EndProgram() override {}
+    void Sleep(int) override {
+        for (const std::string& file : files_) {
+            UniqueFile opened(CreateFileW(Widen(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (opened)
+                held.push_back(std::move(opened));
+        }
+    }
+
+    std::vector<UniqueFile> held;
+
+private:
+    std::vector<std::string> files_;
 };
 
 // The run works on bare names in the current folder: the test's folder for the time of a test.
@@ -146,6 +178,33 @@ TEST_F(UpdateRunOnDisk, StaleTemporaryFileIsReplacedByTheNewDownload) {
     EXPECT_TRUE(installation.Install(true));
     EXPECT_EQ(ReadFileText(folder / "MailLink.exe"), Sized("new", 1200, 'n'));
     EXPECT_FALSE(FileExists(folder / "NewMailLink.exe"));
+}
+
+// A commit that fails puts back every file it replaced, whatever other programs open meanwhile: each
+// new file stays held by the commit until it has succeeded or been undone.
+TEST_F(UpdateRunOnDisk, NoOtherProgramCanKeepARollbackFromPuttingTheOldReleaseBack) {
+    std::vector<std::string> dataFiles;
+    for (std::string_view name : kUpdateFileList) {
+        WriteFileText(folder / std::string(name), Sized("old", 1000, 'o'));
+        Serve(std::string(name), Sized("new", 1200, 'n'));
+        if (name != "Velmor.exe")
+            dataFiles.push_back(folder / std::string(name));
+    }
+    OpenerOfNewFiles opener(dataFiles);
+    ReleaseInstallation attacked{{environment, server, files, opener, nullptr, &window}, window};
+    {
+        auto holder = HoldWithoutSharing(folder / "Velmor.exe", 60000);
+        EXPECT_FALSE(attacked.Install(true));
+        holder.End();
+    }
+    EXPECT_TRUE(opener.held.empty()) << opener.held.size() << " new files were opened";
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_EQ(ReadFileText(folder / std::string(name)), Sized("old", 1000, 'o')) << name;
+    opener.held.clear();
+
+    EXPECT_TRUE(installation.Install(true));
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_EQ(ReadFileText(folder / std::string(name)), Sized("new", 1200, 'n')) << name;
 }
 
 } // namespace

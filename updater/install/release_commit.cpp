@@ -58,15 +58,25 @@ void ReleaseCommit::Replace(StagedFile& file) {
 
 // Latest first: each file gets back the content it had, and a file the folder lacked goes again.
 void ReleaseCommit::RollBack(const std::vector<Replaced>& replaced) {
-    for (auto done = replaced.rbegin(); done != replaced.rend(); ++done) {
-        const std::string& target = done->file->target;
-        if (done->keptAside) {
-            const std::string aside = KeptAsideName(target);
-            SkipOnFailure([&] { RetryWhileInUse(target, [&] { return services_.files.ReplaceWith(target, aside); }); });
-        } else {
-            RemoveQuietly(target);
-        }
-    }
+    for (auto done = replaced.rbegin(); done != replaced.rend(); ++done)
+        PutBack(*done);
+}
+
+// The new file, still held, leaves the name through its own handle, so that no program that opened
+// it since could keep it there; the old content then takes the name back. A kill between the two
+// leaves the name to the next run, which puts back an old content whose name is missing. Should the
+// old content not take it (the disk gone), the new file takes it again, and its kept-aside content
+// stays for the next run to put back.
+void ReleaseCommit::PutBack(const Replaced& done) {
+    StagedFile& file = *done.file;
+    if (!SkipOnFailure([&] { RetryWhileInUse(file.temporary.Path(), [&] { return file.temporary.RenameBack(); }); }))
+        return;
+    if (!done.keptAside)
+        return; // the folder lacked the file: it goes with its temporary
+    const std::string aside = KeptAsideName(file.target);
+    if (!SkipOnFailure(
+            [&] { RetryWhileInUse(file.target, [&] { return services_.files.ReplaceWith(file.target, aside); }); }))
+        SkipOnFailure([&] { file.temporary.RenameOver(file.target); });
 }
 
 template <class Rename> void ReleaseCommit::RetryWhileInUse(const std::string& target, Rename rename) {

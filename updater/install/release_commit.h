@@ -1,7 +1,8 @@
 #pragma once
 // The commit of a staged release: every installed file replaced by its staged new content, all or
-// none. Each replaced file's old content is kept aside, under "Old" + its name, until the whole
-// commit has succeeded; a replacement that fails puts every file already replaced back. No installed
+// none. Each replaced file's old content is kept aside, under "Old" + its name, and each new file
+// stays held, shared with no one, until the whole commit has succeeded; a replacement that fails
+// puts every file already replaced back, which no other program can prevent. No installed
 // name is ever missing, even for an instant: a kill at any moment leaves every name holding a whole
 // old or a whole new file, and the next run clears what was kept aside. Platform-free.
 
@@ -28,12 +29,13 @@ public:
 
 private:
     struct Replaced {
-        const StagedFile* file;
+        StagedFile* file;
         bool keptAside; // false: the folder lacked the file, which the rollback removes again
     };
 
     void Replace(StagedFile& file);
     void RollBack(const std::vector<Replaced>& replaced);
+    void PutBack(const Replaced& done);
     template <class Rename> void RetryWhileInUse(const std::string& target, Rename rename);
     void RemoveQuietly(const std::string& path);
 

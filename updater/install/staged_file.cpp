@@ -22,6 +22,7 @@ TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
         files_ = other.files_;
         path_ = std::move(other.path_);
         writer_ = std::move(other.writer_);
+        renamed_ = other.renamed_;
     }
     return *this;
 }
@@ -32,15 +33,20 @@ TemporaryFile::~TemporaryFile() {
 
 FileWriter& TemporaryFile::Writer() const {
     if (!writer_)
-        throw StepFailure("Temporary file already renamed: " + path_, 0);
+        throw StepFailure("Temporary file moved away: " + path_, 0);
     return *writer_;
 }
 
 // A target in use keeps the file held, for the caller to try again.
 ReplaceResult TemporaryFile::RenameOver(const std::string& target) {
     const ReplaceResult result = Writer().RenameOver(target);
-    if (result == ReplaceResult::Replaced)
-        writer_.reset();
+    renamed_ |= result == ReplaceResult::Replaced;
+    return result;
+}
+
+ReplaceResult TemporaryFile::RenameBack() {
+    const ReplaceResult result = Writer().RenameOver(path_);
+    renamed_ &= result != ReplaceResult::Replaced;
     return result;
 }
 
@@ -50,7 +56,8 @@ void TemporaryFile::Remove() noexcept {
     if (!writer_)
         return;
     writer_.reset();
-    SkipOnFailure([&] { files_->Delete(path_); });
+    if (!renamed_)
+        SkipOnFailure([&] { files_->Delete(path_); });
 }
 
 } // namespace lumoradex

@@ -1,7 +1,7 @@
 #pragma once
 // The temporary files of an installation, each an object that owns its file: held from its creation
-// so that nothing else can change it, and removed when it is dropped unless it has been renamed over
-// its target. No failure path removes a temporary file by hand. Platform-free.
+// to its drop so that nothing else can change or open it, and removed when it is dropped unless it
+// has been renamed over its target. No failure path removes a temporary file by hand. Platform-free.
 
 #include <memory>
 #include <string>
@@ -20,14 +20,15 @@ public:
     TemporaryFile(InstallationFiles& files, std::string path);
     TemporaryFile(TemporaryFile&& other) noexcept = default;
     TemporaryFile& operator=(TemporaryFile&& other) noexcept;
-    // Closes and removes the file unless it has been renamed.
+    // Closes the file, and removes it unless it has been renamed over its target.
     ~TemporaryFile();
 
     const std::string& Path() const { return path_; }
-    // Throws once the file has been renamed.
     FileWriter& Writer() const;
     // Renames the file, still held, over target; once that is done the file is the target's.
     ReplaceResult RenameOver(const std::string& target);
+    // Renames a file renamed over its target back to its own name: the target's name is then free.
+    ReplaceResult RenameBack();
 
 private:
     void Remove() noexcept;
@@ -35,6 +36,7 @@ private:
     InstallationFiles* files_;
     std::string path_;
     std::unique_ptr<FileWriter> writer_;
+    bool renamed_ = false;
 };
 
 // One installed file's new content, staged beside it.

@@ -33,7 +33,8 @@ public:
     // Flushes every byte to the disk; the file stays open and held.
     virtual void Flush() = 0;
     // Renames the file, still open, over target in its folder (target need not exist); throws unless
-    // the target is in use. A writer dropped without it just closes the file.
+    // the target is in use. The file stays held under its new name until the writer is dropped, and
+    // may be renamed again.
     virtual ReplaceResult RenameOver(const std::string& target) = 0;
 };
 

@@ -307,7 +307,12 @@ public:
     }
     ReplaceResult RenameOver(const std::string& target) override {
         std::lock_guard lock(disk_.mutex_);
-        return disk_.RenameLocked(target, path_);
+        const ReplaceResult result = disk_.RenameLocked(target, path_);
+        if (result == ReplaceResult::Replaced) {
+            disk_.flushed_.insert(target);
+            path_ = target;
+        }
+        return result;
     }
     std::uint64_t Size() const override { return disk_.SizeOf(path_); }
     std::size_t ReadAt(std::uint64_t offset, std::byte* data, std::size_t size) override {
