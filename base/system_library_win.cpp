@@ -21,4 +21,20 @@ UniqueLibrary LoadSystemLibrary(const wchar_t* name) {
     return UniqueLibrary(library);
 }
 
+// SetDefaultDllDirectories came with the loader update KB2533623: imported, it would keep the program
+// from starting on a Windows 7 without that update, so it is looked up. Where it is missing,
+// SetDllDirectoryW(L"") (XP SP1 on) takes at least the current folder out of the search; the
+// program's own folder stays first, which only the update can change. That leaves little: the
+// libraries the program imports are known DLLs, always taken from the system folder, and those it
+// loads itself come by full path (LoadSystemLibrary), so only a library that one of those loads by
+// bare name later could still be taken from beside the program.
+void RestrictLibrarySearchToSystemFolder() {
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const FARPROC procedure = kernel != nullptr ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+    const auto setDefaultDllDirectories =
+        reinterpret_cast<decltype(&SetDefaultDllDirectories)>(reinterpret_cast<void*>(procedure));
+    if (setDefaultDllDirectories == nullptr || !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryW(L"");
+}
+
 } // namespace lumoradex

@@ -12,6 +12,9 @@ namespace lumoradex {
 // Loads e.g. L"version.dll" from the system folder; throws Win32Error.
 UniqueLibrary LoadSystemLibrary(const wchar_t* name);
 
+// Libraries loaded by name then come from the system folder, or at least never from the current folder.
+void RestrictLibrarySearchToSystemFolder();
+
 // The address of a procedure of a loaded library, as the given function pointer type; throws Win32Error.
 template <class Function> Function SystemProcedure(HMODULE library, const char* name) {
     FARPROC procedure = GetProcAddress(library, name);

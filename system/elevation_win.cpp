@@ -40,20 +40,6 @@ bool MayReplace(const std::string& folder, std::string_view name) {
     return file || !AccessDenied();
 }
 
-std::wstring ProgramPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            ThrowLastError("GetModuleFileNameW");
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 } // namespace
 
 bool Win32Elevation::MayWriteIn(const std::string& folder, std::span<const std::string_view> names) {
@@ -69,8 +55,11 @@ bool Win32Elevation::MayWriteIn(const std::string& folder, std::span<const std::
 // The prompt belongs to the window. Refused by the user (ERROR_CANCELLED) or impossible, nothing
 // has started. shell32.dll, with all it loads, is taken from the system folder only when needed. The
 // progress pipe is made before the instance starts, so that it finds it there; without it (its name
-// taken by another program), the installation goes on unseen.
-std::optional<int> Win32Elevation::RunElevated(const std::string& arguments,
+// taken by another program), the installation goes on unseen. The program ending while it waits
+// (its window destroyed, WM_QUIT) ends here, as if it had been killed: the elevated instance
+// finishes or fails on its own, and nothing of the run goes on without it, such as the start of the
+// application while the instance still installs.
+std::optional<int> Win32Elevation::RunElevated(const std::string& program, const std::string& arguments,
                                                const std::function<void(const std::string&)>& progress) {
     const UniqueLibrary shell = LoadSystemLibrary(L"shell32.dll");
     const auto shellExecute = SystemProcedure<decltype(&ShellExecuteExW)>(shell.Get(), "ShellExecuteExW");
@@ -79,30 +68,33 @@ std::optional<int> Win32Elevation::RunElevated(const std::string& arguments,
         receiver = std::make_unique<ProgressReceiver>();
     } catch (const Win32Error&) {
     }
-    const std::wstring program = ProgramPath();
+    const std::wstring file = Widen(program);
     const std::wstring parameters = Widen(arguments);
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     execute.hwnd = progressWindow_;
     execute.lpVerb = L"runas";
-    execute.lpFile = program.c_str();
+    execute.lpFile = file.c_str();
     execute.lpParameters = parameters.c_str();
     execute.nShow = SW_HIDE;
     if (!shellExecute(&execute) || execute.hProcess == nullptr)
         return std::nullopt;
     const UniqueKernelHandle process(execute.hProcess);
-    WaitShowingProgress(process.Get(), receiver.get(), progress);
+    if (const std::optional<int> quit = WaitForElevatedInstance(process.Get(), receiver.get(), progress))
+        ExitProcess(static_cast<UINT>(*quit));
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.Get(), &exitCode))
         ThrowLastError("GetExitCodeProcess");
     return static_cast<int>(exitCode);
 }
 
-// The window is repainted while it waits; input waits in the queue, as during a download. Only the
+// The window behaves as during a download: repainted, its input handled, so that its close box and
+// "Terminer" end the program at once, its dialog keys (the tab order of its own loop) not. Sent
+// messages are answered, so that no other program's sender waits for the installation. Only the
 // process started here is heard, and what it sent before it ended is still shown.
-void Win32Elevation::WaitShowingProgress(HANDLE process, ProgressReceiver* receiver,
-                                         const std::function<void(const std::string&)>& progress) {
+std::optional<int> WaitForElevatedInstance(HANDLE process, ProgressReceiver* receiver,
+                                           const std::function<void(const std::string&)>& progress) {
     const DWORD sender = GetProcessId(process);
     const auto show = [&] {
         for (const std::string& text : receiver->Take(sender))
@@ -111,23 +103,24 @@ void Win32Elevation::WaitShowingProgress(HANDLE process, ProgressReceiver* recei
     const HANDLE waited[] = {process, receiver ? receiver->Event() : nullptr};
     const DWORD count = receiver ? 2 : 1;
     for (;;) {
-        const DWORD woken = MsgWaitForMultipleObjects(count, waited, FALSE, INFINITE, QS_SENDMESSAGE | QS_PAINT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT)
+                return static_cast<int>(message.wParam);
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        // Any message in the queue wakes it, also one that a handler's own peek saw and left there.
+        const DWORD woken = MsgWaitForMultipleObjectsEx(count, waited, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (woken == WAIT_OBJECT_0) {
             if (receiver)
                 show();
-            return;
+            return std::nullopt;
         }
         if (woken == WAIT_FAILED)
-            ThrowLastError("MsgWaitForMultipleObjects");
-        if (woken == WAIT_OBJECT_0 + 1 && count == 2) {
+            ThrowLastError("MsgWaitForMultipleObjectsEx");
+        if (woken == WAIT_OBJECT_0 + 1 && count == 2)
             show();
-            continue;
-        }
-        // Messages other threads send are answered, so that no sender waits for the installation.
-        MSG message;
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE))
-            DispatchMessageW(&message);
     }
 }
 

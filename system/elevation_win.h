@@ -18,14 +18,15 @@ public:
 
     bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override;
     std::uintptr_t ProgressWindow() const override { return reinterpret_cast<std::uintptr_t>(progressWindow_); }
-    std::optional<int> RunElevated(const std::string& arguments,
+    std::optional<int> RunElevated(const std::string& program, const std::string& arguments,
                                    const std::function<void(const std::string&)>& progress) override;
 
 private:
-    void WaitShowingProgress(HANDLE process, ProgressReceiver* receiver,
-                             const std::function<void(const std::string&)>& progress);
-
     HWND progressWindow_;
 };
+
+// Waits for the process, showing its texts and handling the thread's messages: WM_QUIT's code if met first.
+std::optional<int> WaitForElevatedInstance(HANDLE process, ProgressReceiver* receiver,
+                                           const std::function<void(const std::string&)>& progress);
 
 } // namespace lumoradex

@@ -1,7 +1,11 @@
 #include "system/progress_relay_win.h"
 
-#include <cwchar>
+#include <sddl.h>
 
+#include <cwchar>
+#include <memory>
+
+#include "base/system_library_win.h"
 #include "base/win32_error_win.h"
 
 namespace lumoradex {
@@ -39,30 +43,84 @@ UniqueFile OpenPipe(const std::wstring& name) {
     return pipe;
 }
 
+struct LocalMemoryFree {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalMemoryFree>;
+
+// The SID of the user this process runs as, in its string form.
+std::wstring TokenUserSid(HMODULE advapi) {
+    const auto openProcessToken = SystemProcedure<decltype(&OpenProcessToken)>(advapi, "OpenProcessToken");
+    const auto getTokenInformation = SystemProcedure<decltype(&GetTokenInformation)>(advapi, "GetTokenInformation");
+    const auto sidToString = SystemProcedure<decltype(&ConvertSidToStringSidW)>(advapi, "ConvertSidToStringSidW");
+    HANDLE token = nullptr;
+    if (!openProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        ThrowLastError("OpenProcessToken");
+    const UniqueKernelHandle ownedToken(token);
+    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!getTokenInformation(token, TokenUser, user, sizeof user, &size))
+        ThrowLastError("GetTokenInformation");
+    wchar_t* text = nullptr;
+    if (!sidToString(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text))
+        ThrowLastError("ConvertSidToStringSidW");
+    const LocalMemory ownedText(text);
+    return text;
+}
+
+// The default security lets every local account open the pipe to read, and so hold its one instance
+// by never writing. Here two may open it, to write only (what CreateFileW asks for with
+// GENERIC_WRITE): this process's user, and Administrators, for an elevated instance that runs as
+// another account (an administrator's password typed for a standard user). A token without
+// elevation holds Administrators for denial only, so that entry lets in elevated processes alone.
+// advapi32.dll is taken from the system folder only when a pipe is made.
+UniqueFile CreateReceivingPipe(const std::wstring& name, DWORD bufferSize) {
+    constexpr DWORD kWriterRights = FILE_GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    const UniqueLibrary advapi = LoadSystemLibrary(L"advapi32.dll");
+    const auto stringToDescriptor = SystemProcedure<decltype(&ConvertStringSecurityDescriptorToSecurityDescriptorW)>(
+        advapi.Get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    wchar_t rights[16];
+    std::swprintf(rights, std::size(rights), L"0x%lx", static_cast<unsigned long>(kWriterRights));
+    const std::wstring descriptorText =
+        std::wstring(L"D:P(A;;") + rights + L";;;" + TokenUserSid(advapi.Get()) + L")(A;;" + rights + L";;;BA)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!stringToDescriptor(descriptorText.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+        ThrowLastError("ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    const LocalMemory ownedDescriptor(descriptor);
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    UniqueFile pipe(CreateNamedPipeW(
+        name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, bufferSize, 0, &security));
+    if (!pipe)
+        ThrowLastError("CreateNamedPipeW");
+    return pipe;
+}
+
 } // namespace
 
 // One instance of the pipe, made first: a name already taken by another program fails here, and no
 // second instance can be made beside it. Texts come as messages, from this machine only.
 ProgressReceiver::ProgressReceiver()
-    : pipe_(CreateNamedPipeW(PipeName(GetCurrentProcessId()).c_str(),
-                             PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
-                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
-                             static_cast<DWORD>(buffer_.size()), 0, nullptr)),
+    : pipe_(CreateReceivingPipe(PipeName(GetCurrentProcessId()), static_cast<DWORD>(sizeof buffer_))),
       event_(ManualResetEvent()) {
-    if (!pipe_)
-        ThrowLastError("CreateNamedPipeW");
     overlapped_.hEvent = event_.Get();
     StartNext();
 }
 
-// Every connection and every read completes through the event. A message too long for the buffer,
-// a writer gone or any other process than sender ends that connection, and the pipe waits for the
-// next one.
+// Every connection and every read completes through the event. Any other process than sender is
+// dropped as soon as it connects, before it can hold the pipe's one instance by never writing; a
+// message too long for the buffer or a writer gone ends that connection too, and the pipe waits for
+// the next one.
 std::vector<std::string> ProgressReceiver::Take(DWORD sender) {
     std::vector<std::string> texts;
     for (int step = 0; step < kMaxStepsPerTake && !broken_; ++step) {
-        if (!started_ && StartNext() != Step::Pending)
-            continue;
+        if (!started_) {
+            const Step next = StartNext();
+            if (next == Step::Connected)
+                Admit(sender);
+            if (next != Step::Pending)
+                continue;
+        }
         DWORD bytes = 0;
         const bool done = GetOverlappedResult(pipe_.Get(), &overlapped_, &bytes, FALSE);
         const DWORD code = done ? ERROR_SUCCESS : GetLastError();
@@ -70,11 +128,11 @@ std::vector<std::string> ProgressReceiver::Take(DWORD sender) {
             break;
         started_ = false;
         if (!connected_) {
-            connected_ = code == ERROR_SUCCESS || code == ERROR_PIPE_CONNECTED;
+            if (code == ERROR_SUCCESS || code == ERROR_PIPE_CONNECTED)
+                Admit(sender);
             continue;
         }
-        // Checked at each text: Wine knows the writer only once it has written.
-        if (code != ERROR_SUCCESS || !FromSender(sender)) {
+        if (code != ERROR_SUCCESS) {
             Drop();
             continue;
         }
@@ -91,9 +149,11 @@ ProgressReceiver::Step ProgressReceiver::StartNext() {
     if (!connected_) {
         if (!ConnectNamedPipe(pipe_.Get(), &overlapped_)) {
             const DWORD code = GetLastError();
+            // Connected before it was waited for, and said so again at each call until admitted:
+            // the caller checks who it is before anything is read.
             if (code == ERROR_PIPE_CONNECTED) {
-                connected_ = true;
-                return StartNext();
+                SetEvent(event_.Get());
+                return Step::Connected;
             }
             if (code != ERROR_IO_PENDING) {
                 broken_ = true;
@@ -114,9 +174,14 @@ ProgressReceiver::Step ProgressReceiver::StartNext() {
     return Step::Pending;
 }
 
-bool ProgressReceiver::FromSender(DWORD sender) const {
+// Wine 8 names the client as soon as it has connected, as Windows does (measured from another
+// process, before it wrote); a client that cannot be named is dropped like a foreign one.
+void ProgressReceiver::Admit(DWORD sender) {
     ULONG client = 0;
-    return GetNamedPipeClientProcessId(pipe_.Get(), &client) && client != 0 && client == sender;
+    if (GetNamedPipeClientProcessId(pipe_.Get(), &client) && client != 0 && client == sender)
+        connected_ = true;
+    else
+        Drop();
 }
 
 void ProgressReceiver::Drop() {

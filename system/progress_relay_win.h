@@ -1,8 +1,8 @@
 #pragma once
 // The progress messages of an elevated instance, relayed to the window of the instance that asked
 // for it through a named pipe of that instance's. The pipe exists only while the window waits for
-// its elevated instance, and the window takes a text only from the process it started: no other
-// program of the user's session can write into it.
+// its elevated instance, only its user and elevated administrators may open it, and the window keeps
+// a connection only from the process it started: no other program can write into it or hold it.
 
 #include <windows.h>
 
@@ -26,13 +26,13 @@ public:
     // Signalled when a connection or a text has come.
     HANDLE Event() const { return event_.Get(); }
     // The texts that have come from the process sender; a connection from any other process is
-    // dropped unread.
+    // dropped unread as soon as it is made.
     std::vector<std::string> Take(DWORD sender);
 
 private:
-    enum class Step { Pending, Done, Broken };
+    enum class Step { Pending, Connected, Done, Broken };
     Step StartNext();
-    bool FromSender(DWORD sender) const;
+    void Admit(DWORD sender);
     void Drop();
 
     UniqueFile pipe_;

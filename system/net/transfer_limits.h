@@ -14,16 +14,43 @@ using TransferClock = std::chrono::steady_clock;
 
 // A download must bring at least this many bytes in every window (see TransferLimits::FileBody).
 inline constexpr std::uint64_t kKeepMovingBytes = 1024;
+// And, once its body flows, average at least this pace over every window of kPaceWindow.
+inline constexpr std::uint64_t kPaceBytesPerSecond = 4 * 1024;
+inline constexpr std::chrono::minutes kPaceWindow{5};
 
 struct TransferLimits {
     std::optional<std::uint64_t> maxBodyBytes;               // a longer body fails
     std::optional<TransferClock::duration> wholeRequest;     // from the request to the last byte
     std::optional<TransferClock::duration> keepMovingWindow; // fewer than kKeepMovingBytes in one fails
+    std::optional<TransferClock::duration> paceWindow;       // under kPaceBytesPerSecond on average over one fails
 
     // A small document read whole into memory: bounded in size and in time.
     static TransferLimits Document(std::uint64_t maxBodyBytes, TransferClock::duration wholeRequest);
-    // A file body of any size and duration, as long as it keeps moving.
+    // A file body of any size and duration, as long as it keeps moving and keeps the pace.
     static TransferLimits FileBody(TransferClock::duration window);
+};
+
+// The fewest latest arrivals that hold a number of bytes, those less than a grain apart kept as one.
+class ArrivalRecord {
+public:
+    ArrivalRecord(std::uint64_t bytes, TransferClock::duration grain) : bytes_(bytes), grain_(grain) {}
+
+    void Add(TransferClock::time_point at, std::uint64_t bytes);
+    // The arrival that completed the latest bytes; nothing until that many have arrived.
+    std::optional<TransferClock::time_point> LatestHolding() const;
+    std::size_t Size() const { return arrivals_.size(); }
+
+private:
+    struct Arrivals {
+        TransferClock::time_point first;
+        TransferClock::time_point last;
+        std::uint64_t bytes;
+    };
+
+    std::uint64_t bytes_;
+    TransferClock::duration grain_;
+    std::deque<Arrivals> arrivals_;
+    std::uint64_t held_ = 0;
 };
 
 class TransferLimiter {
@@ -40,24 +67,24 @@ public:
     // or the end of the body): false when a limit was passed, and the transfer must stop and fail.
     bool MayContinue(TransferClock::time_point now, std::uint64_t bytesArrived = 0);
     // When the wait under way must end at the latest, headers included: the first of the whole
-    // request's end and the end of the window that must still bring bytes. Nothing: no time limit.
+    // request's end, the end of the window that must still bring bytes, and the moment the body
+    // would fall below its pace. Nothing: no time limit.
     std::optional<TransferClock::time_point> Deadline() const;
+    // How many arrivals the limiter holds: bounded, however long the transfer.
+    std::size_t ArrivalsHeld() const { return moving_.Size() + paced_.Size(); }
 
 private:
-    struct Arrival {
-        TransferClock::time_point at;
-        std::uint64_t bytes;
-    };
-
     bool TimeLimitPassed(TransferClock::time_point now) const;
     std::optional<TransferClock::time_point> KeepMovingDeadline() const;
+    std::optional<TransferClock::time_point> PaceDeadline() const;
     void Record(std::uint64_t bytes, TransferClock::time_point now);
 
     TransferLimits limits_;
     TransferClock::time_point requestStart_;
     std::uint64_t received_ = 0;
-    std::deque<Arrival> recent_; // the fewest latest arrivals that hold kKeepMovingBytes
-    std::uint64_t recentBytes_ = 0;
+    std::optional<TransferClock::time_point> bodyStart_; // the first bytes of the body
+    ArrivalRecord moving_;                               // the latest kKeepMovingBytes
+    ArrivalRecord paced_;                                // the latest bytes a pace window must hold
 };
 
 } // namespace lumoradex

@@ -668,8 +668,9 @@ TEST_F(SignedUpdateInstall, OnlyWhatChangedIsDownloaded) {
         EXPECT_EQ(scenario.Server().RequestCount("/majv4/" + name), 0) << name;
         const bool changed = bytes != OldRelease().at(name);
         ASSERT_EQ(PatchOf(name).empty(), !changed) << name;
-        if (changed)
+        if (changed) {
             EXPECT_EQ(scenario.Server().RequestCount(PatchOf(name)), 1) << name;
+        }
     }
 }
 
@@ -749,6 +750,7 @@ protected:
     ElevatedUpdateInstall() {
         scenario.UseUpdater(SeamUpdaterExecutable());
         scenario.SetProgramVariable("LUMORADEX_TEST_READ_ONLY=1");
+        scenario.PlaceUpdater(kInstallFolder); // the installation's own updater: the one elevation starts
     }
     // Wine gives a Windows process the Windows command line as its own.
     bool HandOffInstanceRunning() const {

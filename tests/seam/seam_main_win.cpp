@@ -21,11 +21,11 @@ public:
     bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override {
         return std::getenv("LUMORADEX_TEST_READ_ONLY") == nullptr && Win32Elevation::MayWriteIn(folder, names);
     }
-    std::optional<int> RunElevated(const std::string& arguments,
+    std::optional<int> RunElevated(const std::string& program, const std::string& arguments,
                                    const std::function<void(const std::string&)>& progress) override {
         if (std::getenv("LUMORADEX_TEST_DECLINE_ELEVATION") != nullptr)
             return std::nullopt;
-        return Win32Elevation::RunElevated(arguments, progress);
+        return Win32Elevation::RunElevated(program, arguments, progress);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -102,12 +103,12 @@ TEST(TransferLimits, APageStopsOneBytePastItsSize) {
     EXPECT_EQ(StopTime(kVersionPage, {{1s, kMiB}, {2s, 1}}), 2s);
 }
 
-// --- a file body: no size, no whole time, but it must keep moving -----------------------------------
+// --- a file body: no size, no whole time, but it must keep moving and keep its pace ----------------
 
 TEST(TransferLimits, AFileOnASlowButSteadyLinkArrives) {
     EXPECT_EQ(BytesRead(kFile, 768 * kMiB), 768 * kMiB);
-    EXPECT_EQ(StopTime(kFile, Steady(20, 1s, 6 * 3600)), std::nullopt);     // 20 bytes/s for six hours
-    EXPECT_EQ(StopTime(kFile, Steady(1024, 59s, 120)), std::nullopt);       // 1 KiB a minute, in bursts
+    EXPECT_EQ(StopTime(kFile, Steady(4096, 1s, 6 * 3600)), std::nullopt);   // 4 KiB/s for six hours
+    EXPECT_EQ(StopTime(kFile, Steady(4096 * 60, 59s, 120)), std::nullopt);  // a minute of it every 59 s
     EXPECT_EQ(StopTime(kFile, Steady(kChunk, 1s, 100, 59s)), std::nullopt); // a slow start
 }
 
@@ -126,6 +127,56 @@ TEST(TransferLimits, AFileThatCrawlsStopsWithinAWindow) {
 TEST(TransferLimits, AnyWindowOfTheTransferCounts) {
     EXPECT_EQ(StopTime(kFile, {{5s, 1024}, {60s, 1}, {115s, 1024}}), 65s);
     EXPECT_EQ(StopTime(kFile, {{5s, 1024}, {60s, 1}, {64s, 1023}, {115s, 1024}}), std::nullopt);
+}
+
+// Every five minutes of the body must bring 4 KiB/s on average, 1 228 800 bytes: else a server that
+// keeps a file just moving (1 KiB a minute) would take two weeks over 20 MiB. Each rhythm starts
+// with the body's first bytes at 1 s; a stop at 301 s is the end of the first window that falls
+// short, before the next bytes come.
+struct PacedBody {
+    const char* rhythm;
+    std::vector<Arrival> arrivals;
+    std::optional<Duration> stop;
+};
+
+const PacedBody kPacedBodies[] = {
+    {"exactly the pace, each second", Steady(4096, 1s, 3600), std::nullopt},
+    {"a byte a second under it", Steady(4095, 1s, 3600), 301s},
+    {"exactly the pace, every 5 s", Steady(5 * 4096, 5s, 720), std::nullopt},
+    {"a byte every 5 s under it", Steady(5 * 4096 - 1, 5s, 720), 301s},
+    // Reads ten times a second are judged to the second.
+    {"small reads above the pace", Steady(410, 100ms, 36000), std::nullopt},
+    {"small reads under it", Steady(400, 100ms, 36000), 301s},
+    // Bytes that came early do not make up for later windows: each window must hold its own.
+    {"a burst, then just moving", Then({{1s, 2 * kMiB}}, Steady(1024, 59s, 20, 60s)), 301s},
+    {"three windows' worth, then just moving", Then({{1s, 3 * 300 * 4096}}, Steady(1024, 59s, 20, 60s)), 301s},
+    {"a burst, then the pace", Then({{1s, 2 * kMiB}}, Steady(4096, 1s, 3600, 2s)), std::nullopt},
+    // The first window may be slow at first if its end makes up for it, but not slow throughout.
+    {"a slow start made up in time", Then(Steady(1024, 50s, 5), Steady(kChunk, 1s, 100, 260s)), std::nullopt},
+    {"a slow first window", Then(Steady(1024, 50s, 7), Steady(kChunk, 1s, 100, 302s)), 301s},
+    // A window that has not run five minutes of the body is not judged: a small file that only
+    // kept moving is whole before then; the same rhythm goes no further than five minutes.
+    {"a small file, just moving", Steady(1024, 59s, 5), std::nullopt},
+    {"a larger file, just moving", Steady(1024, 59s, 10), 301s},
+    // The windows run from the body's first bytes, not from the request.
+    {"the pace from late first bytes", Steady(4096, 1s, 600, 59s), std::nullopt},
+};
+
+TEST(TransferLimits, AFileKeepsItsPaceOverEveryFiveMinutesOfItsBody) {
+    for (const PacedBody& body : kPacedBodies)
+        EXPECT_EQ(StopTime(kFile, body.arrivals), body.stop) << body.rhythm;
+}
+
+// A body read a few bytes at a time for twenty minutes, at its pace: every read counts, yet the
+// limiter holds a few hundred arrivals, not the hundreds of thousands of reads.
+TEST(TransferLimits, AFileReadInManySmallPiecesIsHeldInASmallRecord) {
+    TransferLimiter limiter(kFile, kRequest);
+    std::size_t mostHeld = 0;
+    for (int i = 1; i <= 20 * 60 * 200; ++i) {
+        ASSERT_TRUE(limiter.MayContinue(kRequest + i * 5ms, 25)) << i;
+        mostHeld = std::max(mostHeld, limiter.ArrivalsHeld());
+    }
+    EXPECT_LE(mostHeld, 400u);
 }
 
 } // namespace

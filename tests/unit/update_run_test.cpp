@@ -1062,6 +1062,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class ElevationTest : public SignedRunTest {
 protected:
+    ElevationTest() { disk.files[std::string(kInstalledUpdater)] = "the installation's updater"; }
     void RunUpdateWithElevation() {
         UpdateRun run{{disk, server, disk, process, verifier, &window}, window, &elevation, [this] {
                           events.push_back("recheck");
@@ -1147,6 +1148,28 @@ TEST_F(ElevationTest, WorkingInAnInstallationItMayNotWriteThisProcessInstallsNot
     EXPECT_THAT(Elevations(), ElementsAre(HandOff()));
     EXPECT_THAT(Downloads(), ::testing::IsEmpty());
     EXPECT_EQ(window.message, kOk);
+}
+
+// The program elevated is the installation's own updater, never the one this process runs from,
+// which a program of the user's may have replaced. An installation without one is not elevated for:
+// its files fail as those of any folder this process may not write.
+TEST_F(ElevationTest, OnlyTheInstallationsOwnUpdaterIsElevated) {
+    InstallElsewhere();
+    elevation.readOnlyFolders = {std::string(kInstallationFolder)};
+    RunUpdateWithElevation();
+    EXPECT_THAT(elevation.elevatedPrograms, ElementsAre(std::string(kInstalledUpdater)));
+
+    events.clear();
+    for (std::string_view name : kUpdateFileList) {
+        disk.files[std::string(name)] = Body(std::string(name), 900, 'o');
+        disk.failCreate.insert(Installed("New" + std::string(name))); // a folder this process may not write
+    }
+    disk.files.erase(std::string(kInstalledUpdater));
+    RunUpdateWithElevation();
+    EXPECT_THAT(Elevations(), ::testing::IsEmpty());
+    for (std::string_view name : kUpdateFileList)
+        EXPECT_TRUE(IsOld(std::string(name))) << name;
+    EXPECT_EQ(window.message, kFailed);
 }
 
 // Only the installation folder is ever elevated for: a working folder this process may not write

@@ -62,8 +62,15 @@ TEST_F(InstallationFilesTest, FileIsHeldUntilRenamedThroughItsHandle) {
     EXPECT_EQ(writer->Size(), 13u);
 
     EXPECT_EQ(writer->RenameOver(folder / "Velmor.prm"), ReplaceResult::Replaced);
-    EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "first second!");
     EXPECT_FALSE(FileExists(folder / "NewVelmor.prm"));
+    // Under its new name the file stays held, shared with no one, until the writer is dropped: no
+    // other program can open it, and so none can keep it from being renamed away again.
+    EXPECT_FALSE(UniqueFile(CreateFileW(Widen(folder / "Velmor.prm").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr)));
+    EXPECT_EQ(writer->RenameOver(folder / "NewVelmor.prm"), ReplaceResult::Replaced);
+    EXPECT_FALSE(FileExists(folder / "Velmor.prm"));
+    EXPECT_EQ(writer->RenameOver(folder / "Velmor.prm"), ReplaceResult::Replaced);
     writer.reset();
     EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "first second!");
 }
@@ -103,6 +110,7 @@ TEST_F(InstallationFilesTest, RenameOverABareNameTargetsTheCurrentFolder) {
     WriteText(*writer, "new");
     const ReplaceResult result = writer->RenameOver("MailLink.exe");
     SetCurrentDirectoryW(saved);
+    writer.reset();
     EXPECT_EQ(result, ReplaceResult::Replaced);
     EXPECT_EQ(ReadFileText(folder / "MailLink.exe"), "new");
 }
@@ -119,6 +127,7 @@ TEST_F(InstallationFilesTest, RenameOverAHeldTargetIsInUseAndTheWriterKeepsItsFi
     }
     EXPECT_THROW(files.Delete(folder / "NewVelmor.prm"), Win32Error); // still held
     EXPECT_EQ(writer->RenameOver(folder / "Velmor.prm"), ReplaceResult::Replaced);
+    writer.reset();
     EXPECT_EQ(ReadFileText(folder / "Velmor.prm"), "new");
 }
 
@@ -174,6 +183,7 @@ TEST_F(InstallationFilesTest, KeptAsideContentOutlivesTheReplacement) {
     auto writer = files.Create(folder / "NewVelmor.exe");
     WriteText(*writer, "new executable");
     EXPECT_EQ(writer->RenameOver(running), ReplaceResult::Replaced);
+    writer.reset();
     EXPECT_EQ(ReadFileText(running), "new executable");
     EXPECT_EQ(ReadFileText(folder / "OldVelmor.exe"), old);
     EXPECT_FALSE(files.KeepAside(folder / "absent", folder / "Oldabsent"));

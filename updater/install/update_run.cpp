@@ -67,6 +67,9 @@ void UpdateRun::Run() {
 // This process always installs in its own working folder itself: if it may not, the files fail as
 // they always did. Elevation is asked for the installation folder only, when this process may not
 // write it, and only where what the elevated instance would write there is proven: a signed release.
+// The elevated program is the installation's own updater, never the one this process runs from, which
+// a program of the user's may have replaced; without it the installation's files fail as they would
+// unsigned.
 // A check that fails asks nothing: the run then goes as it always did, and reports what fails.
 UpdateRun::Division UpdateRun::DivideTheWork() {
     Division division;
@@ -79,7 +82,8 @@ UpdateRun::Division UpdateRun::DivideTheWork() {
         const bool installationPresent = services_.environment.OrdinaryFileExists(std::string(kInstalledExecutable));
         if (!workingInInstallation && !installationPresent)
             return;
-        if (elevation_->MayWriteIn(installation, kUpdateFileList))
+        if (elevation_->MayWriteIn(installation, kUpdateFileList) ||
+            !services_.environment.OrdinaryFileExists(std::string(kInstalledUpdater)))
             return;
         division = {.workingFolderHere = !workingInInstallation, .mirrorHere = false, .elevated = true};
     });
@@ -92,7 +96,7 @@ UpdateRun::Division UpdateRun::DivideTheWork() {
 bool UpdateRun::InstallElevated() {
     std::optional<int> exitCode;
     SkipOnFailure([&] {
-        exitCode = elevation_->RunElevated(FormatHandOff({elevation_->ProgressWindow()}),
+        exitCode = elevation_->RunElevated(std::string(kInstalledUpdater), FormatHandOff({elevation_->ProgressWindow()}),
                                            [&](const std::string& text) { view_.SetMessage(text); });
     });
     return exitCode == static_cast<int>(HandOffExit::Installed);

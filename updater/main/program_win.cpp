@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/system_library_win.h"
 #include "controls/BoutonLMX_win.h"
 #include "system/command_line_win.h"
 #include "system/debug_trace_win.h"
@@ -49,7 +50,7 @@ int RunHandOff(std::string_view commandLine, const std::optional<P256PublicKey>&
 int RunUpdater(HINSTANCE instance, const std::optional<P256PublicKey>& releaseKey,
                const ElevationFactory& makeElevation) {
     // The updater runs beside downloaded files: libraries come from the system folder only.
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    RestrictLibrarySearchToSystemFolder();
 
     const std::string commandLine = ArgumentText();
     if (IsHandOff(commandLine))

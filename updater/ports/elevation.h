@@ -19,10 +19,10 @@ public:
     virtual bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) = 0;
     // The window where an elevated instance shows its progress, as a number for its command line.
     virtual std::uintptr_t ProgressWindow() const = 0;
-    // Asks Windows, once, for an elevated instance of this program with the arguments, and waits
-    // for its end, handing each progress text it sends to progress. Its exit code; nothing when the
-    // user or Windows declined, and nothing started.
-    virtual std::optional<int> RunElevated(const std::string& arguments,
+    // Asks Windows, once, for an elevated instance of the program at that full path with the
+    // arguments, and waits for its end, handing each progress text it sends to progress. Its exit
+    // code; nothing when the user or Windows declined, and nothing started.
+    virtual std::optional<int> RunElevated(const std::string& program, const std::string& arguments,
                                            const std::function<void(const std::string&)>& progress) = 0;
 };
 

@@ -25,6 +25,7 @@ public:
     std::vector<std::string> elevatedProgress; // the texts the elevated instance sends
     std::function<void()> whileElevated;       // run while the elevated instance would
     bool failCheck = false;
+    std::vector<std::string> elevatedPrograms; // the program each elevation would start
 
     bool MayWriteIn(const std::string& folder, std::span<const std::string_view> names) override {
         events_.push_back("may write " + folder);
@@ -33,9 +34,10 @@ public:
         return names.size() != 7 || !readOnlyFolders.contains(folder);
     }
     std::uintptr_t ProgressWindow() const override { return 0x1234; }
-    std::optional<int> RunElevated(const std::string& arguments,
+    std::optional<int> RunElevated(const std::string& program, const std::string& arguments,
                                    const std::function<void(const std::string&)>& progress) override {
         events_.push_back("elevate " + arguments);
+        elevatedPrograms.push_back(program);
         for (const std::string& text : elevatedProgress)
             progress(text);
         if (whileElevated)
