@@ -11,7 +11,7 @@ packages=(
     wine wine64 fonts-wine fonts-liberation
     xvfb xauth xdotool x11-apps x11-utils imagemagick
     googletest libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev
-    clang libclang-rt-14-dev curl python3 openssl xdelta3
+    clang libclang-rt-14-dev curl python3 openssl xdelta3 nginx
 )
 # Wine's 32-bit side only where the win32 build will run: the kernel runs 32-bit programs (elsewhere
 # its i386 packages install "successfully" but nothing in them can start) and the win64 build is not

@@ -96,7 +96,7 @@ private:
 // under its name.
 class Win32FileWriter final : public FileWriter {
 public:
-    explicit Win32FileWriter(UniqueFile file) : file_(std::move(file)) {}
+    explicit Win32FileWriter(UniqueFile file, std::uint64_t written = 0) : file_(std::move(file)), written_(written) {}
 
     void Write(const std::byte* data, std::size_t size) override {
         while (size > 0) {
@@ -206,6 +206,29 @@ void Win32InstallationFiles::Delete(const std::string& path) {
 // reads a half-written file; the right to delete it is the right to rename it.
 std::unique_ptr<FileWriter> Win32InstallationFiles::Create(const std::string& path) {
     return std::make_unique<Win32FileWriter>(OpenForWriting(path, GENERIC_READ | GENERIC_WRITE | DELETE, CREATE_NEW));
+}
+
+// Another program may have put anything under the name: a link to a file it cannot write itself
+// (a second name, a symbolic link, a junction) must never be written through. The name itself is
+// opened, unshared, and only a plain file with this one name is written on: from then on nothing
+// can be linked to it, swapped under it or changed, as with a new file.
+std::unique_ptr<FileWriter> Win32InstallationFiles::Reopen(const std::string& path) {
+    UniqueFile file(CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+            return nullptr;
+        throw Win32Error("CreateFileW", code);
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file.Get(), &information))
+        ThrowLastError("GetFileInformationByHandle");
+    if ((information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        information.nNumberOfLinks != 1)
+        return nullptr;
+    const std::uint64_t size = SizeOf(file.Get());
+    return std::make_unique<Win32FileWriter>(std::move(file), size);
 }
 
 std::unique_ptr<FileReader> Win32InstallationFiles::OpenToRead(const std::string& path) {

@@ -12,6 +12,7 @@ public:
     std::int64_t Length(const std::string& path) const override;
     void Delete(const std::string& path) override;
     std::unique_ptr<FileWriter> Create(const std::string& path) override;
+    std::unique_ptr<FileWriter> Reopen(const std::string& path) override;
     std::unique_ptr<FileReader> OpenToRead(const std::string& path) override;
     void Copy(const std::string& source, const std::string& destination) override;
     ReplaceResult ReplaceWith(const std::string& target, const std::string& source) override;

@@ -12,6 +12,7 @@ public:
     void StartProgram(const std::string& commandLine, int showState) override;
     void EndProgram() override;
     void Sleep(int milliseconds) override;
+    std::chrono::steady_clock::time_point Now() const override { return std::chrono::steady_clock::now(); }
 };
 
 } // namespace lumoradex

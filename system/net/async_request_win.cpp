@@ -126,11 +126,14 @@ bool AsyncRequest::Completed(BOOL doneAtOnce, Deadline deadline, bool awaitingHe
     }
 }
 
-bool AsyncRequest::ReceiveHeaders(Deadline deadline) {
+bool AsyncRequest::ReceiveHeaders(Deadline deadline, const std::wstring& extraHeaders) {
     if (!opened_)
         return false;
     sent_ = true;
-    return Completed(api_.sendRequest(handles_.request, nullptr, 0, nullptr, 0), deadline, true);
+    extraHeaders_ = extraHeaders;
+    const BOOL sent = api_.sendRequest(handles_.request, extraHeaders_.empty() ? nullptr : extraHeaders_.c_str(),
+                                       static_cast<DWORD>(extraHeaders_.size()), nullptr, 0);
+    return Completed(sent, deadline, true);
 }
 
 // A read of what has arrived takes, however large the buffer, the bytes WinINet holds and those that

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "system/net/http_address.h"
 #include "system/net/request_close_win.h"
@@ -39,11 +40,11 @@ public:
     // For HttpQueryInfo once the headers are in.
     HINTERNET Handle() const { return handles_.request; }
 
-    // Sends the request and waits for the answer's headers (over TLS: a certificate that passes
+    // Sends the request, with extra header lines if any (each ended by CRLF), and waits for the answer's headers (over TLS: a certificate that passes
     // every check). False on any failure, past the deadline, or once the process's memory has grown
     // by 16 MiB meanwhile: WinINet stores every header line it is sent, and tells
     // nothing of them until the last.
-    bool ReceiveHeaders(Deadline deadline);
+    bool ReceiveHeaders(Deadline deadline, const std::wstring& extraHeaders);
     // The bytes of the body that have arrived, at least one and at most size (up to kLargestRead);
     // none at its end; nothing when the read fails or the deadline passes first. They stay valid
     // until the next read.
@@ -61,6 +62,7 @@ private:
     RequestHandles handles_;
     RequestState* state_;
     WineAbandonedRequest wine_;
+    std::wstring extraHeaders_; // held while the request is sent
     bool opened_ = false;
     bool sent_ = false;
     bool bodyEnded_ = false;

@@ -37,11 +37,13 @@ TransferLimits TransferLimits::Document(std::uint64_t maxBodyBytes, TransferCloc
 // has to bring a little. A little is not enough: a server that sends just that would take two weeks
 // over a 20 MiB file, so every five minutes of the body must also average a pace that any link
 // still worth the name keeps.
-TransferLimits TransferLimits::FileBody(TransferClock::duration window) {
+TransferLimits TransferLimits::FileBody(TransferClock::duration window,
+                                        std::optional<TransferClock::time_point> firstByteBy) {
     return {.maxBodyBytes = std::nullopt,
             .wholeRequest = std::nullopt,
             .keepMovingWindow = window,
-            .paceWindow = kPaceWindow};
+            .paceWindow = kPaceWindow,
+            .firstByteBy = firstByteBy};
 }
 
 // Only the latest arrivals that make up the bytes matter: the older ones go, so that the record
@@ -117,6 +119,8 @@ std::optional<TransferClock::time_point> TransferLimiter::Deadline() const {
     std::optional<TransferClock::time_point> deadline = Earliest(KeepMovingDeadline(), PaceDeadline());
     if (limits_.wholeRequest)
         deadline = Earliest(deadline, requestStart_ + *limits_.wholeRequest);
+    if (limits_.firstByteBy && !bodyStart_)
+        deadline = Earliest(deadline, *limits_.firstByteBy);
     return deadline;
 }
 

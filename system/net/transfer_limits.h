@@ -8,26 +8,29 @@
 #include <deque>
 #include <optional>
 
+#include "updater/ports/transfer.h"
+
 namespace lumoradex {
 
 using TransferClock = std::chrono::steady_clock;
 
 // A download must bring at least this many bytes in every window (see TransferLimits::FileBody).
 inline constexpr std::uint64_t kKeepMovingBytes = 1024;
-// And, once its body flows, average at least this pace over every window of kPaceWindow.
-inline constexpr std::uint64_t kPaceBytesPerSecond = 4 * 1024;
-inline constexpr std::chrono::minutes kPaceWindow{5};
+// And, once its body flows, average at least kPaceBytesPerSecond over every window of kPaceWindow
+// (updater/ports/transfer.h).
 
 struct TransferLimits {
     std::optional<std::uint64_t> maxBodyBytes;               // a longer body fails
     std::optional<TransferClock::duration> wholeRequest;     // from the request to the last byte
     std::optional<TransferClock::duration> keepMovingWindow; // fewer than kKeepMovingBytes in one fails
     std::optional<TransferClock::duration> paceWindow;       // under kPaceBytesPerSecond on average over one fails
+    std::optional<TransferClock::time_point> firstByteBy;    // a body with no byte by then fails
 
     // A small document read whole into memory: bounded in size and in time.
     static TransferLimits Document(std::uint64_t maxBodyBytes, TransferClock::duration wholeRequest);
     // A file body of any size and duration, as long as it keeps moving and keeps the pace.
-    static TransferLimits FileBody(TransferClock::duration window);
+    static TransferLimits FileBody(TransferClock::duration window,
+                                   std::optional<TransferClock::time_point> firstByteBy = std::nullopt);
 };
 
 // The fewest latest arrivals that hold a number of bytes, those less than a grain apart kept as one.

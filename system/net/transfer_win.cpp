@@ -14,6 +14,7 @@
 #include "base/win32_error_win.h"
 #include "system/net/async_request_win.h"
 #include "system/net/http_address.h"
+#include "system/net/range_headers.h"
 #include "system/net/wininet_api_win.h"
 
 namespace lumoradex {
@@ -23,6 +24,7 @@ namespace {
 // As many as a browser would follow before giving up on a loop.
 constexpr int kMaxRedirects = 10;
 constexpr DWORD kMaxLocationCharacters = 2048;
+constexpr DWORD kMaxHeaderCharacters = 256;
 
 class BusyScope {
 public:
@@ -35,9 +37,12 @@ private:
     bool& busy_;
 };
 
+// A part of a document is no document: none is asked for.
 class TextSink final : public DownloadSink {
 public:
-    BodyPlan Expect(std::optional<std::uint64_t>) override { return {}; }
+    BodyPlan Expect(const AnswerHeaders& answer) override {
+        return {answer.partial ? BodyPlan::Decision::Fail : BodyPlan::Decision::Read, std::nullopt};
+    }
     void Write(const std::byte* data, std::size_t size) override {
         text.append(reinterpret_cast<const char*>(data), size);
     }
@@ -91,6 +96,38 @@ std::optional<std::uint64_t> ContentLength(const WinInetApi& api, HINTERNET requ
     return length;
 }
 
+// A header's value as sent, bounded: a longer one reads as empty, which no rule takes for a value.
+// Nothing when the answer does not have it.
+std::optional<std::string> HeaderText(const WinInetApi& api, HINTERNET request, DWORD header) {
+    wchar_t text[kMaxHeaderCharacters + 1] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    if (!api.queryInfo(request, header, text, &size, nullptr)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_HTTP_HEADER_NOT_FOUND)
+            return std::nullopt;
+        if (code == ERROR_INSUFFICIENT_BUFFER)
+            return std::string();
+        throw Win32Error("HttpQueryInfoW", code);
+    }
+    const std::wstring_view value(text, size / sizeof(wchar_t));
+    if (!std::ranges::all_of(value, [](wchar_t c) { return c >= 0x20 && c < 0x7f; }))
+        return std::string();
+    return std::string(value.begin(), value.end());
+}
+
+AnswerHeaders ReadAnswerHeaders(const WinInetApi& api, HINTERNET request, DWORD status) {
+    AnswerHeaders answer{.announcedLength = ContentLength(api, request), .partial = status == 206};
+    if (answer.partial) {
+        const std::optional<std::string> range = HeaderText(api, request, HTTP_QUERY_CONTENT_RANGE);
+        answer.part = range ? ParseContentRange(*range) : std::nullopt;
+    }
+    const std::optional<std::string> entityTag = HeaderText(api, request, HTTP_QUERY_ETAG);
+    const std::optional<std::string> lastModified = HeaderText(api, request, HTTP_QUERY_LAST_MODIFIED);
+    const std::optional<std::string> date = HeaderText(api, request, HTTP_QUERY_DATE);
+    answer.validator = ValidatorOf(entityTag, lastModified, date);
+    return answer;
+}
+
 } // namespace
 
 WinInetTransfer::WinInetTransfer(std::chrono::milliseconds timeout) : timeout_(timeout) {}
@@ -103,7 +140,7 @@ WinInetTransfer::~WinInetTransfer() = default;
 std::optional<std::string> WinInetTransfer::FetchText(const std::string& url, std::size_t limit) {
     TextSink sink;
     try {
-        const DownloadResult result = Receive(url, sink, TransferLimits::Document(limit, timeout_));
+        const DownloadResult result = Receive({.url = url}, sink, TransferLimits::Document(limit, timeout_));
         if (result == DownloadResult::Complete || result == DownloadResult::Unproven)
             return std::move(sink.text);
     } catch (const std::exception&) {
@@ -114,17 +151,18 @@ std::optional<std::string> WinInetTransfer::FetchText(const std::string& url, st
 // A sink that cannot store the bytes fails the download like a broken connection: it throws a
 // std::exception, as the transfer does (a StepFailure, a Win32Error of the file it writes, memory
 // exhausted). The request time-out is also the window in which a body must keep moving.
-DownloadResult WinInetTransfer::Download(const std::string& url, DownloadSink& sink) {
+DownloadResult WinInetTransfer::Download(const DownloadRequest& request, DownloadSink& sink) {
     try {
-        return Receive(url, sink, TransferLimits::FileBody(timeout_));
+        return Receive(request, sink, TransferLimits::FileBody(timeout_, request.firstByteBy));
     } catch (const std::exception&) {
         return DownloadResult::Failed;
     }
 }
 
-DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& sink, const TransferLimits& limits) {
+DownloadResult WinInetTransfer::Receive(const DownloadRequest& asked, DownloadSink& sink, const TransferLimits& limits) {
     TransferLimiter limiter(limits, TransferClock::now());
-    std::optional<HttpAddress> address = ParseHttpAddress(url);
+    std::optional<HttpAddress> address = ParseHttpAddress(asked.url);
+    const std::wstring extraHeaders = asked.resume ? Widen(ResumeHeaders(*asked.resume)) : std::wstring();
     if (!address)
         return DownloadResult::Failed;
     if (!api_)
@@ -139,7 +177,7 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
     for (int redirects = 0;; ++redirects) {
         open.reset();
         open = std::make_unique<AsyncRequest>(api, *address, timeout);
-        status = open->ReceiveHeaders(limiter.Deadline()) ? StatusCode(api, open->Handle()) : std::nullopt;
+        status = open->ReceiveHeaders(limiter.Deadline(), extraHeaders) ? StatusCode(api, open->Handle()) : std::nullopt;
         if (!status || !limiter.MayContinue(TransferClock::now()))
             return DownloadResult::Failed;
         if (!IsRedirect(*status))
@@ -161,10 +199,11 @@ DownloadResult WinInetTransfer::Receive(const std::string& url, DownloadSink& si
     // whole. Static files always come with it, as no compression (which servers stream) is asked for.
     // A body is never read past that length, nor past what the sink takes: a server sending without
     // end fills neither the memory nor the disk.
-    const std::optional<std::uint64_t> expected = ContentLength(api, request);
+    const AnswerHeaders answer = ReadAnswerHeaders(api, request, *status);
+    const std::optional<std::uint64_t> expected = answer.announcedLength;
     if (expected && !limiter.AcceptsLength(*expected))
         return DownloadResult::Failed;
-    const BodyPlan plan = sink.Expect(expected);
+    const BodyPlan plan = sink.Expect(answer);
     if (plan.decision == BodyPlan::Decision::Decline)
         return DownloadResult::Declined;
     if (plan.decision == BodyPlan::Decision::Fail)

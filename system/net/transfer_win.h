@@ -1,6 +1,6 @@
 #pragma once
 // The window's transfer service (Inet1) over WinINet: plain HTTP GET requests, each one fresh from
-// the server, with a request time-out that ends a stalled transfer and bounds a slow one
+// the server (a range of it when a download resumes), with a request time-out that ends a stalled transfer and bounds a slow one
 // (system/net/transfer_limits.h).
 
 #include <chrono>
@@ -21,11 +21,11 @@ public:
     ~WinInetTransfer() override;
 
     std::optional<std::string> FetchText(const std::string& url, std::size_t limit) override;
-    DownloadResult Download(const std::string& url, DownloadSink& sink) override;
+    DownloadResult Download(const DownloadRequest& request, DownloadSink& sink) override;
     bool StillExecuting() const override { return busy_; }
 
 private:
-    DownloadResult Receive(const std::string& url, DownloadSink& sink, const TransferLimits& limits);
+    DownloadResult Receive(const DownloadRequest& asked, DownloadSink& sink, const TransferLimits& limits);
 
     std::chrono::milliseconds timeout_;
     std::unique_ptr<WinInetApi> api_; // loaded at the first transfer

@@ -28,6 +28,8 @@
 //   scenario (and any left over ends when the next one starts).
 // - UpdateServer and Reply (update_server.h): scripted answers and faults per path, request log;
 //   also as the program lumoradex-test-server for the demo and the benchmarks.
+// - WebServer (web_server.h): Debian's nginx serving a folder, for answers nobody scripted (the
+//   UpdateServer can stand in front of it and cut them); TemporaryFolder.
 // - WindowReport, UpdaterItems (window_report.h): what inspector.exe reports, parsed. While the
 //   program's thread is blocked (a fetch), texts come from the copy the system keeps
 //   (text_source "system"), which the updater keeps up to date.
@@ -43,6 +45,7 @@
 #include "tests/e2e/unmanaged_windows.h"
 #include "tests/e2e/update_offer.h"
 #include "tests/e2e/update_server.h"
+#include "tests/e2e/web_server.h"
 #include "tests/e2e/window_report.h"
 #include "tests/e2e/wine_session.h"
 #include "tests/e2e/x_display.h"

@@ -11,10 +11,22 @@
 //     server.Set("/version.htm", Reply::Page(VersionPage("4.2.1")).Dripped(20s));   // a byte every 20 s
 //     server.Set("/version.htm", Reply::DrippedHeaders(VersionPage("4.2.1"), 5s));  // headers too, a byte every 5 s
 //     server.Set("/version.htm", Reply::EndlessHeaderLines());                      // header lines, never a blank one
+//     server.CutAt("/majv4/Velmor.exe", 100000);         // the next answer reaching byte 100000 ends before it
+//     server.LimitAnswerBytes(65536);                    // every answer closes after 64 KiB of its body
+//     server.ProxyTo(nginx.BaseUrl());                   // paths without a reply from a real web server
 //     ... run the program ...
 //     EXPECT_EQ(server.RequestCount("/version.htm"), 2);
+//     EXPECT_LT(server.BodyBytesSent("/majv4/Velmor.exe"), bytes.size() * 11 / 10);
 //
-// Paths without a reply are looked up in the served folder, if any (ServeFolder), else get 404.
+// Paths without a reply are forwarded to the upstream, if any (ProxyTo), else looked up in the served
+// folder, if any (ServeFolder), else get 404.
+//
+// A 200 file answer without faults (SetFile, Reply::Ok, Page or FromFile, a served-folder file) is
+// answered as common web servers do: a strong ETag (of its bytes; a file's of its size and modification
+// time), Last-Modified (the time it was set, a second later at least for a new body; a file's
+// modification time), Accept-Ranges, and one byte range of a Range header as 206 with Content-Range
+// (416 when it cannot be satisfied, several ranges whole), applied only when If-Range, if any, is the
+// current ETag or Last-Modified. Throttling applies to the part as to a whole body.
 
 #include <chrono>
 #include <condition_variable>
@@ -34,7 +46,9 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+struct Response;
+} // namespace httplib
 
 namespace lumoradex::e2e {
 
@@ -132,22 +146,56 @@ public:
     void ServeFolder(std::filesystem::path folder);
     // Default bandwidth limit of every answer, in bytes per second; 0 for none.
     void SetBandwidth(std::size_t bytesPerSecond);
+    // Forwards the GETs of paths without a reply to upstreamBaseUrl ("http://127.0.0.1:18231") with
+    // their Range and If-Range, and relays the status, the length, Content-Range, the validators and
+    // the body, streamed, subject to the faults below. An upstream answer without Content-Length, or
+    // none at all, becomes 502.
+    void ProxyTo(std::string upstreamBaseUrl);
+
+    // Faults across answers, by path (served-folder and forwarded ones too). The next `times` answers
+    // of path whose body holds byte fileOffset of the file send the bytes before it, then close the
+    // connection, Content-Length announcing the whole answer; one starting past it is sent whole.
+    void CutAt(const std::string& path, std::size_t fileOffset, int times = 1);
+    // Every answer of path, or of every path, sends at most this many body bytes, then closes the
+    // connection; 0 lifts the limit.
+    void LimitAnswerBytes(const std::string& path, std::size_t bytes);
+    void LimitAnswerBytes(std::size_t bytes);
+    // Every answer 200 with the whole body and no Accept-Ranges, whatever Range and If-Range say.
+    void IgnoreRanges(bool ignore);
 
     std::vector<ReceivedRequest> Requests() const;
     int RequestCount(std::string_view path) const;
     // Waits until path has been requested at least count times; false when the time-out passed.
     bool WaitForRequests(std::string_view path, int count, std::chrono::milliseconds timeout) const;
     void ClearRequests();
+    // The body bytes handed to the connections of path's answers, over all of them.
+    std::size_t BodyBytesSent(std::string_view path) const;
 
 private:
     struct Script {
         std::vector<Reply> replies;
         std::size_t next = 0;
     };
+    struct Served {
+        Reply reply;
+        std::chrono::system_clock::time_point modified; // when its path's replies were set; a file has its own
+    };
+    struct Cut {
+        std::size_t offset;
+        int times;
+    };
+    struct Outgoing;
     class Responder;
+    class Upstream;
 
     UpdateServer(int port, std::unique_ptr<httplib::Server> server);
-    std::optional<Reply> NextReply(const std::string& path);
+    void Answer(const httplib::Request& request, httplib::Response& response);
+    // Validators and Accept-Ranges of a static answer, and the one range asked for, if it applies.
+    void ApplyRange(const httplib::Request& request, httplib::Response& response, Served& served, Outgoing& body);
+    void Forward(const httplib::Request& request, httplib::Response& response, const std::string& upstream);
+    void Send(httplib::Response& response, Reply reply, std::shared_ptr<Upstream> upstream, Outgoing body);
+    std::optional<Served> NextReply(const std::string& path);
+    void CountSent(const std::string& path, std::size_t bytes);
     void Record(ReceivedRequest request);
     // Sleeps up to the duration; returns false at once when the server stops.
     bool Wait(std::chrono::steady_clock::duration duration) const;
@@ -165,9 +213,16 @@ private:
     mutable std::condition_variable changed_;
     bool stopping_ = false;
     std::map<std::string, Script> scripts_;
+    std::map<std::string, std::chrono::system_clock::time_point> modified_; // kept when a path is removed
     std::optional<std::filesystem::path> folder_;
+    std::optional<std::string> upstream_;
     std::size_t bandwidth_ = 0;
+    std::map<std::string, Cut> cuts_;
+    std::map<std::string, std::size_t> limits_;
+    std::size_t limitAll_ = 0;
+    bool ignoreRanges_ = false;
     std::vector<ReceivedRequest> requests_;
+    std::map<std::string, std::size_t, std::less<>> sent_;
 };
 
 } // namespace lumoradex::e2e

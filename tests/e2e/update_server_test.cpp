@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,17 @@ struct RawAnswer {
         return end == std::string::npos ? std::string() : bytes.substr(end + 4);
     }
     int Status() const { return std::stoi(bytes.substr(9, 3)); }
+    // The value of a header, whatever the case of its name; empty when absent.
+    std::string Header(std::string name) const {
+        std::string head = Head();
+        for (std::string* text : {&head, &name})
+            std::transform(text->begin(), text->end(), text->begin(), [](unsigned char c) { return std::tolower(c); });
+        const size_t start = head.find("\r\n" + name + ": ");
+        if (start == std::string::npos)
+            return {};
+        const size_t value = start + name.size() + 4;
+        return Head().substr(value, head.find("\r\n", value) - value);
+    }
 };
 
 // A plain socket that has sent one GET, its answer yet to read.
@@ -237,6 +249,163 @@ TEST_F(UpdateServerTest, ServesAFolderForPathsWithoutReplies) {
     EXPECT_EQ(Get(port_, "/majv4/socle.mdb").Body(), Pattern(300000));
     EXPECT_EQ(Get(port_, "/majv4/../../etc/passwd").Status(), 404);
     std::filesystem::remove_all(folder);
+}
+
+// One range of a file answer, as a program resuming a download asks for it, with the validators it
+// resumes by; whether the body is held in memory or streamed from a served folder.
+TEST_F(UpdateServerTest, AnswersOneByteRangeWith206AndTheValidators) {
+    server_.SetFile("Velmor.exe", Pattern(100000));
+    const RawAnswer whole = Get(port_, "/majv4/Velmor.exe");
+    EXPECT_EQ(whole.Status(), 200);
+    EXPECT_EQ(whole.Header("Accept-Ranges"), "bytes");
+    EXPECT_TRUE(whole.Header("ETag").starts_with("\"")) << whole.Head();
+    EXPECT_TRUE(whole.Header("Last-Modified").ends_with(" GMT")) << whole.Head();
+
+    const RawAnswer rest = Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=1000-\r\n");
+    EXPECT_EQ(rest.Status(), 206);
+    EXPECT_EQ(rest.Header("Content-Range"), "bytes 1000-99999/100000");
+    EXPECT_EQ(rest.Header("Content-Length"), "99000");
+    EXPECT_EQ(rest.Header("ETag"), whole.Header("ETag"));
+    EXPECT_EQ(rest.Body(), Pattern(100000).substr(1000));
+    EXPECT_EQ(Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=10-19\r\n").Body(), Pattern(100000).substr(10, 10));
+    EXPECT_EQ(Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=-100\r\n").Body(), Pattern(100000).substr(99900));
+
+    const TemporaryFolder folder("lumoradex-server-test");
+    std::filesystem::create_directories(folder.Path() / "majv4");
+    std::ofstream(folder.Path() / "majv4" / "socle.mdb", std::ios::binary) << Pattern(300000);
+    server_.ServeFolder(folder.Path());
+    server_.SetBandwidth(2'000'000);
+    const std::string tag = Get(port_, "/majv4/socle.mdb").Header("ETag");
+    const RawAnswer streamed = Get(port_, "/majv4/socle.mdb", 5s, "Range: bytes=200000-\r\nIf-Range: " + tag + "\r\n");
+    EXPECT_EQ(streamed.Status(), 206);
+    EXPECT_EQ(streamed.Header("Content-Range"), "bytes 200000-299999/300000");
+    EXPECT_EQ(streamed.Body(), Pattern(300000).substr(200000));
+}
+
+// A copy begun from another body must never be completed with this one: the range applies only when
+// If-Range names the current body, by its ETag or its date, both of which change with the body.
+TEST_F(UpdateServerTest, IfRangeAppliesTheRangeOnlyToTheCurrentBody) {
+    server_.SetFile("Velmor.exe", Pattern(5000));
+    const RawAnswer before = Get(port_, "/majv4/Velmor.exe");
+    const std::string replaced = std::string(5000, 'n');
+    server_.SetFile("Velmor.exe", replaced);
+    const RawAnswer after = Get(port_, "/majv4/Velmor.exe");
+    ASSERT_NE(after.Header("ETag"), before.Header("ETag"));
+    ASSERT_NE(after.Header("Last-Modified"), before.Header("Last-Modified"));
+
+    for (const std::string& current : {after.Header("ETag"), after.Header("Last-Modified")}) {
+        const RawAnswer part =
+            Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=4000-\r\nIf-Range: " + current + "\r\n");
+        EXPECT_EQ(part.Status(), 206) << current;
+        EXPECT_EQ(part.Body(), replaced.substr(4000));
+    }
+    for (const std::string& stale :
+         {before.Header("ETag"), before.Header("Last-Modified"), "W/" + after.Header("ETag")}) {
+        const RawAnswer fresh =
+            Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=4000-\r\nIf-Range: " + stale + "\r\n");
+        EXPECT_EQ(fresh.Status(), 200) << stale;
+        EXPECT_EQ(fresh.Header("Content-Range"), "");
+        EXPECT_EQ(fresh.Body(), replaced);
+    }
+}
+
+// A range past the end gets 416 with the length; several ranges, or another unit, the whole body.
+// A range httplib cannot parse itself is answered the same way, and recorded.
+TEST_F(UpdateServerTest, AnUnsatisfiableRangeGets416WithTheLength) {
+    server_.SetFile("Velmor.exe", Pattern(1000));
+    for (const char* range : {"bytes=1000-", "bytes=5-3"}) {
+        const RawAnswer refused = Get(port_, "/majv4/Velmor.exe", 5s, std::string("Range: ") + range + "\r\n");
+        EXPECT_EQ(refused.Status(), 416) << range;
+        EXPECT_EQ(refused.Header("Content-Range"), "bytes */1000") << range;
+    }
+    EXPECT_EQ(server_.RequestCount("/majv4/Velmor.exe"), 2);
+    for (const char* range : {"bytes=0-1,5-6", "lines=1-2"}) {
+        const RawAnswer whole = Get(port_, "/majv4/Velmor.exe", 5s, std::string("Range: ") + range + "\r\n");
+        EXPECT_EQ(whole.Status(), 200) << range;
+        EXPECT_EQ(whole.Body(), Pattern(1000)) << range;
+    }
+}
+
+// The next answers that reach the offset end just before it; a resumed one starting past it goes
+// through, and is not counted among them.
+TEST_F(UpdateServerTest, CutAtEndsTheAnswersReachingTheOffsetAndNotThoseStartingPastIt) {
+    server_.SetFile("Velmor.exe", Pattern(100000));
+    server_.CutAt("/majv4/Velmor.exe", 40000, 2);
+    const RawAnswer first = Get(port_, "/majv4/Velmor.exe");
+    EXPECT_EQ(first.Header("Content-Length"), "100000");
+    EXPECT_EQ(first.Body(), Pattern(40000));
+    EXPECT_FALSE(first.reset);
+    EXPECT_EQ(Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=50000-\r\n").Body(), Pattern(100000).substr(50000));
+    EXPECT_EQ(Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=30000-\r\n").Body(),
+              Pattern(100000).substr(30000, 10000));
+    const RawAnswer resumed = Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=40000-\r\n");
+    EXPECT_EQ(resumed.Status(), 206);
+    EXPECT_EQ(resumed.Body(), Pattern(100000).substr(40000));
+    EXPECT_EQ(server_.BodyBytesSent("/majv4/Velmor.exe"), 40000u + 50000 + 10000 + 60000);
+}
+
+// A connection dropped every N bytes: a client resuming with If-Range gets the whole file for its
+// size in bytes sent, never a byte twice.
+TEST_F(UpdateServerTest, LimitAnswerBytesClosesEveryAnswerAfterThatMany) {
+    server_.SetFile("Velmor.exe", Pattern(100000));
+    server_.LimitAnswerBytes("/majv4/Velmor.exe", 30000);
+    const RawAnswer first = Get(port_, "/majv4/Velmor.exe");
+    EXPECT_EQ(first.Header("Content-Length"), "100000");
+    const std::string tag = first.Header("ETag");
+    std::string received = first.Body();
+    while (received.size() < 100000) {
+        const RawAnswer part =
+            Get(port_, "/majv4/Velmor.exe", 5s,
+                "Range: bytes=" + std::to_string(received.size()) + "-\r\nIf-Range: " + tag + "\r\n");
+        ASSERT_EQ(part.Status(), 206);
+        ASSERT_LE(part.Body().size(), 30000u);
+        received += part.Body();
+    }
+    EXPECT_EQ(received, Pattern(100000));
+    EXPECT_EQ(server_.BodyBytesSent("/majv4/Velmor.exe"), 100000u);
+    EXPECT_EQ(server_.RequestCount("/majv4/Velmor.exe"), 4);
+
+    server_.LimitAnswerBytes(10);
+    server_.SetVersionPage("4.2.1");
+    EXPECT_EQ(Get(port_, "/version.htm").Body(), VersionPage("4.2.1").substr(0, 10));
+}
+
+TEST_F(UpdateServerTest, IgnoreRangesAnswersEveryRequestWhole) {
+    server_.SetFile("Velmor.exe", Pattern(1000));
+    server_.IgnoreRanges(true);
+    const RawAnswer whole = Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=500-\r\n");
+    EXPECT_EQ(whole.Status(), 200);
+    EXPECT_EQ(whole.Header("Accept-Ranges"), "");
+    EXPECT_EQ(whole.Header("Content-Range"), "");
+    EXPECT_EQ(whole.Body(), Pattern(1000));
+}
+
+// nginx's own answers through the loopback server in front of it: its ETag, its 206 to an If-Range
+// with that ETag, and a connection cut on the way.
+TEST_F(UpdateServerTest, ProxiesARealWebServerAndCutsItsAnswers) {
+    const TemporaryFolder files("lumoradex-nginx-files");
+    std::filesystem::create_directories(files.Path() / "majv4");
+    std::ofstream(files.Path() / "majv4" / "Velmor.exe", std::ios::binary) << Pattern(300000);
+    const WebServer nginx(port_ + 1, files.Path());
+    const std::string tag =
+        Get(nginx.Port(), "/majv4/Velmor.exe", 5s, "Range: bytes=0-0\r\nConnection: close\r\n").Header("ETag");
+    ASSERT_FALSE(tag.empty());
+    server_.ProxyTo(nginx.BaseUrl());
+    server_.CutAt("/majv4/Velmor.exe", 100000);
+
+    const RawAnswer cut = Get(port_, "/majv4/Velmor.exe");
+    EXPECT_EQ(cut.Status(), 200);
+    EXPECT_EQ(cut.Header("Content-Length"), "300000");
+    EXPECT_EQ(cut.Header("ETag"), tag);
+    EXPECT_EQ(cut.Body(), Pattern(100000));
+    const RawAnswer rest = Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=100000-\r\nIf-Range: " + tag + "\r\n");
+    EXPECT_EQ(rest.Status(), 206);
+    EXPECT_EQ(rest.Header("Content-Range"), "bytes 100000-299999/300000");
+    EXPECT_EQ(rest.Header("ETag"), tag);
+    EXPECT_EQ(rest.Body(), Pattern(300000).substr(100000));
+    EXPECT_EQ(server_.BodyBytesSent("/majv4/Velmor.exe"), 300000u);
+    EXPECT_EQ(Get(port_, "/majv4/Velmor.exe", 5s, "Range: bytes=100000-\r\nIf-Range: \"other\"\r\n").Body(),
+              Pattern(300000));
 }
 
 TEST_F(UpdateServerTest, AStallNeverAnswersAndEndsWhenTheServerStops) {

@@ -48,13 +48,13 @@ public:
     std::map<std::string, bool> cutShort;
 
     std::optional<std::string> FetchText(const std::string&, std::size_t) override { return std::nullopt; }
-    DownloadResult Download(const std::string& url, DownloadSink& sink) override {
-        const auto body = bodies.find(url);
+    DownloadResult Download(const DownloadRequest& request, DownloadSink& sink) override {
+        const auto body = bodies.find(request.url);
         if (body == bodies.end())
             return DownloadResult::Refused;
-        const bool cut = cutShort[url];
+        const bool cut = cutShort[request.url];
         const std::size_t size = cut ? body->second.size() / 2 : body->second.size();
-        if (sink.Expect(body->second.size()).decision != BodyPlan::Decision::Read)
+        if (sink.Expect({.announcedLength = body->second.size()}).decision != BodyPlan::Decision::Read)
             return DownloadResult::Declined;
         sink.Write(reinterpret_cast<const std::byte*>(body->second.data()), size);
         sink.BetweenChunks();
@@ -70,6 +70,7 @@ public:
     void StartProgram(const std::string&, int) override {}
     void EndProgram() override {}
     void Sleep(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+    std::chrono::steady_clock::time_point Now() const override { return std::chrono::steady_clock::now(); }
 };
 
 // Another program of the user's, as the commit waits for the executable in use, the other files all
@@ -83,6 +84,7 @@ public:
     void Beep() override {}
     void StartProgram(const std::string&, int) override {}
     void EndProgram() override {}
+    std::chrono::steady_clock::time_point Now() const override { return std::chrono::steady_clock::now(); }
     void Sleep(int) override {
         for (const std::string& file : files_) {
             UniqueFile opened(CreateFileW(Widen(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -12,6 +12,7 @@
 #include "base/step_failure.h"
 #include "updater/install/background_sha256.h"
 #include "updater/install/download_decision.h"
+#include "updater/install/file_download.h"
 #include "updater/install/file_plan.h"
 #include "updater/install/installed_digests.h"
 #include "updater/patch/patch_application.h"
@@ -25,8 +26,7 @@ namespace {
 constexpr char kTemporaryPrefix[] = "New";
 constexpr char kPatchSuffix[] = ".vcdiff";
 constexpr int kPollMilliseconds = 100;
-// The busy flag must fall once a transfer is over; the request time-out bounds the wait.
-constexpr int kMaxBusyPolls = 600;
+constexpr std::size_t kCopyChunk = 64 * 1024;
 
 // Where a file's patch waits while it is applied: in the folder this process works in.
 std::string PatchTemporaryOf(const std::string& name) {
@@ -36,48 +36,6 @@ std::string PatchTemporaryOf(const std::string& name) {
 std::string ProgressMessage(const std::string& name) {
     return "Veuillez patienter, téléchargement en cours (" + name + ")";
 }
-
-// Streams a body into the temporary files chunk by chunk, so that memory stays bounded whatever the
-// file's size, and keeps the window painted between chunks. The installation folder's copy is
-// written from the same bytes, never read back from the working folder's. A signed release's file
-// is hashed as it streams in. The body's plan bounds the files: they never grow past the plan's size,
-// whatever the transfer lets through.
-class TemporaryFileSink final : public DownloadSink {
-public:
-    using Planner = std::function<BodyPlan(std::optional<std::uint64_t> announced)>;
-
-    TemporaryFileSink(const std::vector<StagedFile>& files, const UpdateServices& services, Sha256Hash* hash,
-                      Planner planner, std::function<void()> firstBytes)
-        : files_(files), services_(services), hash_(hash), planner_(std::move(planner)),
-          firstBytes_(std::move(firstBytes)) {}
-
-    BodyPlan Expect(std::optional<std::uint64_t> announced) override {
-        plan_ = planner_(announced);
-        return plan_;
-    }
-    void Write(const std::byte* data, std::size_t size) override {
-        if (plan_.decision != BodyPlan::Decision::Read || (plan_.maxBytes && size > *plan_.maxBytes - written_))
-            throw StepFailure("Body past its plan", 0);
-        if (written_ == 0 && size > 0)
-            firstBytes_();
-        for (const StagedFile& file : files_)
-            file.temporary.Writer().Write(data, size);
-        if (hash_)
-            hash_->Add(data, size);
-        written_ += size;
-    }
-    void BetweenChunks() override { services_.KeepPainted(); }
-    std::int64_t Written() const { return static_cast<std::int64_t>(written_); }
-
-private:
-    const std::vector<StagedFile>& files_;
-    const UpdateServices& services_;
-    Sha256Hash* hash_;
-    Planner planner_;
-    std::function<void()> firstBytes_;
-    BodyPlan plan_{BodyPlan::Decision::Fail, std::nullopt}; // nothing is written before the plan
-    std::uint64_t written_ = 0;
-};
 
 } // namespace
 
@@ -123,32 +81,38 @@ std::optional<std::vector<StagedFile>> ReleaseStaging::StageAll() {
 }
 
 // A stale temporary file of an interrupted run is removed before anything else; if it cannot be,
-// the file fails. Nothing is staged for a file the signed list leaves out: it is not part of the
-// release, and the installed copy stays; nor for one whose installed copies are all current already.
+// the file fails. Signed, what an earlier run kept of a listed file is looked at first (FetchSigned).
+// Nothing is staged for a file the signed list leaves out: it is not part of the release, and the
+// installed copy stays; nor for one whose installed copies are all current already.
 ReleaseStaging::Fetched ReleaseStaging::FetchFile(const std::string& name) {
     const ReleaseFile* listed = Listed(name);
+    std::vector<std::string> targets = TargetsOf(name);
+    if (!listed) {
+        for (const std::string& target : targets)
+            RemoveStale(PrefixedSibling(target, kTemporaryPrefix));
+    }
+    RemoveStale(PatchTemporaryOf(name));
     if (signedRelease_ && !listed)
         return NothingToStage{};
-    std::vector<std::string> targets = TargetsOf(name);
-    for (const std::string& target : targets)
-        RemoveStale(PrefixedSibling(target, kTemporaryPrefix));
-    RemoveStale(PatchTemporaryOf(name));
     progress_.SetMessage(ProgressMessage(name));
     if (services_.window)
         services_.window->FlushMessages();
     if (listed)
         return FetchSigned(name, *listed, std::move(targets));
-    std::optional<std::vector<StagedFile>> files = CreateTemporaries(name, targets);
-    if (!files)
-        return FetchFailed{};
-    return DownloadToFiles(name, std::move(*files), name, std::nullopt);
+    return DownloadToFiles(name, NewFilesFor(name, targets), name, std::nullopt);
 }
 
-// A file offered one patch only is patched at once, without hashing its installed copy first. Only
-// when that fails is the copy hashed, to tell a copy that is current already from one the patch was
-// not made for.
+// A file an earlier run kept whole and proven is staged as it is, and one it kept in part goes on
+// from there. Else a file offered one patch only is patched at once, without hashing its installed
+// copy first. Only when that fails is the copy hashed, to tell a copy that is current already from
+// one the patch was not made for.
 ReleaseStaging::Fetched ReleaseStaging::FetchSigned(const std::string& name, const ReleaseFile& listed,
                                                     std::vector<std::string> targets) {
+    if (std::optional<KeptBody> kept = TakeKept(name, listed, targets)) {
+        if (kept->sha256)
+            return Received{name, std::move(kept->files), listed.size, listed, *kept->sha256};
+        return DownloadToFiles(name, NewFilesFor(name, targets), name, listed, std::move(kept));
+    }
     const ReleasePatch* firstPatch = PatchBeforeHashing(signedRelease_->patches, name);
     std::optional<Received> patched;
     if (firstPatch && services_.environment.OrdinaryFileExists(targets.front()))
@@ -163,10 +127,56 @@ ReleaseStaging::Fetched ReleaseStaging::FetchSigned(const std::string& name, con
         SkipOnFailure([&] { patched = PatchToFiles(name, listed, *plan.patch, plan.targets); });
     if (patched)
         return std::move(*patched);
-    std::optional<std::vector<StagedFile>> files = CreateTemporaries(name, plan.targets);
-    if (!files)
-        return FetchFailed{};
-    return DownloadToFiles(name, std::move(*files), name, listed);
+    return DownloadToFiles(name, NewFilesFor(name, plan.targets), name, listed);
+}
+
+// What an earlier run kept of the file, in its first copy's temporary: a plain file of this name
+// only (InstallationFiles::Reopen), anything else there removed. Every byte of it is hashed, and
+// copied to the other copies' new temporaries, before it may stand for any part of the body: a body
+// as long as the listed size must prove itself whole, a shorter one is gone on with and proven once
+// whole; one longer, empty or proving wrong goes. The other copies' temporaries go in any case.
+std::optional<ReleaseStaging::KeptBody> ReleaseStaging::TakeKept(const std::string& name, const ReleaseFile& listed,
+                                                                 const std::vector<std::string>& targets) {
+    for (std::size_t copy = 1; copy < targets.size(); ++copy)
+        RemoveStale(PrefixedSibling(targets[copy], kTemporaryPrefix));
+    const std::string path = PrefixedSibling(targets.front(), kTemporaryPrefix);
+    std::optional<TemporaryFile> first = TemporaryFile::Reopen(services_.files, path);
+    if (!first) {
+        RemoveStale(path);
+        return std::nullopt;
+    }
+    const std::uint64_t held = first->Writer().Size();
+    if (held == 0 || held > static_cast<std::uint64_t>(listed.size)) {
+        first->Discard();
+        return std::nullopt;
+    }
+    KeptBody kept{{}, std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()), held, {}};
+    kept.files.push_back({name, targets.front(), std::move(*first), targets.front() != name});
+    std::optional<std::vector<StagedFile>> others =
+        CreateTemporaries(name, std::vector<std::string>(targets.begin() + 1, targets.end()));
+    if (!others)
+        throw StepFailure("Temporary file of a copy: " + name, 0);
+    std::ranges::move(*others, std::back_inserter(kept.files));
+    std::vector<std::byte> chunk(kCopyChunk);
+    for (std::uint64_t at = 0; at < held;) {
+        const std::size_t read = kept.files.front().temporary.Writer().ReadAt(at, chunk.data(), chunk.size());
+        if (read == 0)
+            throw StepFailure("Kept file shorter than its size: " + path, 0);
+        kept.hash->Add(chunk.data(), read);
+        for (std::size_t copy = 1; copy < kept.files.size(); ++copy)
+            kept.files[copy].temporary.Writer().Write(chunk.data(), read);
+        at += read;
+        services_.KeepPainted();
+    }
+    if (held < static_cast<std::uint64_t>(listed.size))
+        return kept;
+    if (const Sha256Digest digest = kept.hash->Finish(); digest == listed.sha256) {
+        kept.sha256 = digest;
+        return kept;
+    }
+    for (StagedFile& file : kept.files)
+        file.temporary.Discard();
+    return std::nullopt;
 }
 
 const ReleaseFile* ReleaseStaging::Listed(const std::string& name) const {
@@ -185,19 +195,25 @@ std::vector<std::string> ReleaseStaging::TargetsOf(const std::string& name) cons
     return targets;
 }
 
-// Nothing when any of them cannot be created; those created by then go again.
+// Nothing when any of them cannot be created; those created by then go again. A signed release's
+// are kept when the staging fails: the next run proves them and goes on from there.
 std::optional<std::vector<StagedFile>> ReleaseStaging::CreateTemporaries(const std::string& name,
                                                                          const std::vector<std::string>& targets) {
+    const auto dropped = signedRelease_ ? TemporaryFile::WhenDropped::Kept : TemporaryFile::WhenDropped::Removed;
     std::vector<StagedFile> files;
     for (const std::string& target : targets) {
         if (!SkipOnFailure([&] {
                 files.push_back({name, target,
-                                 TemporaryFile(services_.files, PrefixedSibling(target, kTemporaryPrefix)),
+                                 TemporaryFile(services_.files, PrefixedSibling(target, kTemporaryPrefix), dropped),
                                  target != name});
             }))
             return std::nullopt;
     }
     return files;
+}
+
+FileDownload::NewFiles ReleaseStaging::NewFilesFor(const std::string& name, const std::vector<std::string>& targets) {
+    return [this, name, targets] { return CreateTemporaries(name, targets); };
 }
 
 void ReleaseStaging::RemoveStale(const std::string& temporary) {
@@ -254,10 +270,13 @@ std::vector<std::string> ReleaseStaging::CopiesWorthHashing() {
 std::optional<ReleaseStaging::Received> ReleaseStaging::PatchToFiles(const std::string& name, const ReleaseFile& listed,
                                                                      const ReleasePatch& patch,
                                                                      const std::vector<std::string>& targets) {
-    std::vector<StagedFile> patchFile;
-    patchFile.push_back({name, name, TemporaryFile(services_.files, PatchTemporaryOf(name)), false});
-    Fetched fetched =
-        DownloadToFiles(name, std::move(patchFile), PatchPath(name, patch.from), ReleaseFile{patch.sha256, patch.size});
+    const auto patchFile = [&] {
+        std::vector<StagedFile> file;
+        file.push_back({name, name, TemporaryFile(services_.files, PatchTemporaryOf(name)), false});
+        return std::optional(std::move(file));
+    };
+    Fetched fetched = DownloadToFiles(name, patchFile, PatchPath(name, patch.from), ReleaseFile{patch.sha256, patch.size},
+                                      std::nullopt, false);
     const Received* received = std::get_if<Received>(&fetched);
     if (!received || received->size != patch.size || received->sha256 != patch.sha256)
         return std::nullopt;
@@ -283,44 +302,40 @@ std::optional<ReleaseStaging::Received> ReleaseStaging::PatchToFiles(const std::
             patched = Received{name, std::move(*files), written, listed, digest};
     });
     fetched = NothingToStage{}; // the patch goes before the files it failed to make
-    if (!patched)
+    if (!patched) {
+        if (files) {
+            for (StagedFile& file : *files)
+                file.temporary.Discard();
+        }
         return std::nullopt;
+    }
     services_.Mark(TracePoint::Patched, name);
     return patched;
 }
 
-// A transfer that fails or is cut short fails the file, and its partial files go. So does a body
-// whose end is not proven, unless the signed size and digest will prove it. Unsigned, an answer that
-// is no file of the application (an error status, a length the size tests reject) leaves the
-// installed copy as it is: nothing is staged. The digest is finished here, so that no more than one
-// file's bytes wait for the hash. proof: the size and digest that will prove the body, in signed mode.
-ReleaseStaging::Fetched ReleaseStaging::DownloadToFiles(const std::string& name, std::vector<StagedFile> files,
+// A transfer that fails for good fails the file (FileDownload). So does a body whose end is not
+// proven, unless the signed size and digest will prove it. Unsigned, an answer that is no file of the
+// application (an error status, a length the size tests reject) leaves the installed copy as it is:
+// nothing is staged. proof: the size and digest that will prove the body, in signed mode; kept: the
+// part of it an earlier run left; resumes: false for a patch, which is only a shortcut: the whole
+// file stands behind it.
+ReleaseStaging::Fetched ReleaseStaging::DownloadToFiles(const std::string& name, FileDownload::NewFiles newFiles,
                                                         const std::string& published,
-                                                        const std::optional<ReleaseFile>& proof) {
-    std::unique_ptr<Sha256Hash> hash;
-    if (proof &&
-        !SkipOnFailure([&] { hash = std::make_unique<BackgroundSha256>(services_.releaseVerifier->StartSha256()); }))
-        return FetchFailed{};
-    TemporaryFileSink sink(
-        files, services_, hash.get(),
-        [&](std::optional<std::uint64_t> announced) { return PlanBody(name, proof, announced); },
-        [&] { services_.Mark(TracePoint::FirstByte, name); });
-    DownloadResult result = DownloadResult::Failed;
-    services_.Mark(TracePoint::RequestSent, name);
-    SkipOnFailure([&] { result = services_.transfer.Download(DownloadUrl(published), sink); });
-    WaitWhileTransferBusy();
-    services_.Mark(TracePoint::LastByte, name);
-    if (!signedRelease_ && (result == DownloadResult::Refused || result == DownloadResult::Declined))
+                                                        const std::optional<ReleaseFile>& proof,
+                                                        std::optional<KeptBody> kept, bool resumes) {
+    FileDownload download(
+        services_, name, DownloadUrl(published), proof, resumes,
+        [&](std::optional<std::uint64_t> announced) { return PlanBody(name, proof, announced); }, std::move(newFiles));
+    if (kept)
+        download.GoOnFrom(std::move(kept->files), std::move(kept->hash), kept->held);
+    DownloadedBody body = download.Receive();
+    if (!signedRelease_ && (body.result == DownloadResult::Refused || body.result == DownloadResult::Declined))
         return NothingToStage{};
-    const bool whole = result == DownloadResult::Complete || (result == DownloadResult::Unproven && hash);
-    Sha256Digest digest{};
-    const bool hashed = whole && SkipOnFailure([&] {
-                            if (hash)
-                                digest = hash->Finish();
-                        });
-    if (!hashed)
+    const bool whole =
+        body.result == DownloadResult::Complete || (body.result == DownloadResult::Unproven && proof);
+    if (!whole || (proof && !body.sha256))
         return FetchFailed{};
-    return Received{name, std::move(files), sink.Written(), proof, digest};
+    return Received{name, std::move(body.files), body.size, proof, body.sha256.value_or(Sha256Digest{})};
 }
 
 // Judged before any byte of the body arrives, from the length the server announces. Unsigned, a
@@ -372,6 +387,10 @@ ReleaseStaging::StagedCopies ReleaseStaging::StageReceived(Received received) {
     });
     const bool proven =
         !received.proof || (received.size == received.proof->size && received.sha256 == received.proof->sha256);
+    if (!proven) {
+        for (StagedFile& file : received.files)
+            file.temporary.Discard();
+    }
     if (!flushed || !proven)
         return std::nullopt;
     services_.Mark(TracePoint::Flushed, received.name);
@@ -396,14 +415,6 @@ ReleaseStaging::StagedCopies ReleaseStaging::AwaitStaged(DiskThread& disk) {
     while (!(staged = disk.WaitFor(std::chrono::milliseconds(kPollMilliseconds))))
         services_.KeepPainted();
     return std::move(*staged);
-}
-
-// The flag is tested before the first sleep, so an idle transfer costs no delay.
-void ReleaseStaging::WaitWhileTransferBusy() {
-    for (int poll = 0; poll < kMaxBusyPolls && services_.transfer.StillExecuting(); ++poll) {
-        services_.process.Sleep(kPollMilliseconds);
-        services_.KeepPainted();
-    }
 }
 
 } // namespace lumoradex

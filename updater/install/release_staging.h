@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "updater/install/file_download.h"
 #include "updater/install/file_plan.h"
 #include "updater/install/installed_digests.h"
 #include "updater/install/job_thread.h"
@@ -42,6 +43,14 @@ private:
         std::optional<ReleaseFile> proof; // the listed size and digest, in signed mode
         Sha256Digest sha256{};            // of what arrived, in signed mode
     };
+    // What an earlier run kept of a file: its copies' temporaries holding the first bytes of its body,
+    // hashed; the digest when they hold it whole and proven.
+    struct KeptBody {
+        std::vector<StagedFile> files;
+        std::unique_ptr<Sha256Hash> hash;
+        std::uint64_t held = 0;
+        std::optional<Sha256Digest> sha256;
+    };
     struct NothingToStage {}; // left out of the release or by the server, or every copy current already
     struct FetchFailed {};
     using Fetched = std::variant<Received, NothingToStage, FetchFailed>;
@@ -51,6 +60,8 @@ private:
 
     Fetched FetchFile(const std::string& name);
     Fetched FetchSigned(const std::string& name, const ReleaseFile& listed, std::vector<std::string> targets);
+    std::optional<KeptBody> TakeKept(const std::string& name, const ReleaseFile& listed,
+                                     const std::vector<std::string>& targets);
     const ReleaseFile* Listed(const std::string& name) const;
     std::vector<std::string> TargetsOf(const std::string& name) const;
     bool WorthHashing(const std::string& name, const ReleaseFile& listed, const std::string& target);
@@ -59,18 +70,19 @@ private:
                                           const std::vector<std::string>& targets);
     std::optional<std::vector<StagedFile>> CreateTemporaries(const std::string& name,
                                                              const std::vector<std::string>& targets);
+    FileDownload::NewFiles NewFilesFor(const std::string& name, const std::vector<std::string>& targets);
     void RemoveStale(const std::string& temporary);
     std::optional<Received> PatchToFiles(const std::string& name, const ReleaseFile& listed, const ReleasePatch& patch,
                                          const std::vector<std::string>& targets);
-    Fetched DownloadToFiles(const std::string& name, std::vector<StagedFile> files, const std::string& published,
-                            const std::optional<ReleaseFile>& proof);
+    Fetched DownloadToFiles(const std::string& name, FileDownload::NewFiles newFiles, const std::string& published,
+                            const std::optional<ReleaseFile>& proof, std::optional<KeptBody> kept = std::nullopt,
+                            bool resumes = true);
     BodyPlan PlanBody(const std::string& name, const std::optional<ReleaseFile>& proof,
                       std::optional<std::uint64_t> announced);
     std::uint64_t RoomPerCopy(const std::string& name);
     StagedCopies StageReceived(Received received);
     std::optional<StagedCopies> HandToDisk(DiskThread* disk, Received received);
     StagedCopies AwaitStaged(DiskThread& disk);
-    void WaitWhileTransferBusy();
 
     UpdateServices services_;
     InstallProgress& progress_;

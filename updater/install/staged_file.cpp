@@ -13,8 +13,18 @@ std::string PrefixedSibling(const std::string& path, std::string_view prefix) {
     return path.substr(0, nameStart) + std::string(prefix) + path.substr(nameStart);
 }
 
-TemporaryFile::TemporaryFile(InstallationFiles& files, std::string path)
-    : files_(&files), path_(std::move(path)), writer_(files.Create(path_)) {}
+TemporaryFile::TemporaryFile(InstallationFiles& files, std::string path, WhenDropped dropped)
+    : files_(&files), path_(std::move(path)), writer_(files.Create(path_)), dropped_(dropped) {}
+
+TemporaryFile::TemporaryFile(InstallationFiles& files, std::string path, std::unique_ptr<FileWriter> writer)
+    : files_(&files), path_(std::move(path)), writer_(std::move(writer)), dropped_(WhenDropped::Kept) {}
+
+std::optional<TemporaryFile> TemporaryFile::Reopen(InstallationFiles& files, std::string path) {
+    std::unique_ptr<FileWriter> writer = files.Reopen(path);
+    if (!writer)
+        return std::nullopt;
+    return TemporaryFile(files, std::move(path), std::move(writer));
+}
 
 TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
     if (this != &other) {
@@ -22,6 +32,7 @@ TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
         files_ = other.files_;
         path_ = std::move(other.path_);
         writer_ = std::move(other.writer_);
+        dropped_ = other.dropped_;
         renamed_ = other.renamed_;
     }
     return *this;
@@ -50,13 +61,13 @@ ReplaceResult TemporaryFile::RenameBack() {
     return result;
 }
 
-// Only what this run created and still holds is removed. A temporary file that cannot be deleted
-// now goes at the next run, which removes it before the download.
+// Only what this run created or reopened, and still holds, is removed. A temporary file that cannot
+// be deleted now goes at the next run, which removes it before the download.
 void TemporaryFile::Remove() noexcept {
     if (!writer_)
         return;
     writer_.reset();
-    if (!renamed_)
+    if (!renamed_ && dropped_ == WhenDropped::Removed)
         SkipOnFailure([&] { files_->Delete(path_); });
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 // The temporary files of an installation, each an object that owns its file: held from its creation
 // to its drop so that nothing else can change or open it, and removed when it is dropped unless it
-// has been renamed over its target. No failure path removes a temporary file by hand. Platform-free.
+// has been renamed over its target, or is kept for a later run to prove and go on with. No failure
+// path removes a temporary file by hand. Platform-free.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,8 +18,16 @@ std::string PrefixedSibling(const std::string& path, std::string_view prefix);
 
 class TemporaryFile {
 public:
+    enum class WhenDropped {
+        Removed,
+        Kept, // what it holds is proven by the next run before anything of it is used
+    };
+
     // Creates the file, held open; throws when it cannot, or when anything already has its name.
-    TemporaryFile(InstallationFiles& files, std::string path);
+    TemporaryFile(InstallationFiles& files, std::string path, WhenDropped dropped = WhenDropped::Removed);
+    // The file a run kept, held open again, to be written on from its end; nothing when there is no
+    // plain file of that name (InstallationFiles::Reopen).
+    static std::optional<TemporaryFile> Reopen(InstallationFiles& files, std::string path);
     TemporaryFile(TemporaryFile&& other) noexcept = default;
     TemporaryFile& operator=(TemporaryFile&& other) noexcept;
     // Closes the file, and removes it unless it has been renamed over its target.
@@ -29,13 +39,17 @@ public:
     ReplaceResult RenameOver(const std::string& target);
     // Renames a file renamed over its target back to its own name: the target's name is then free.
     ReplaceResult RenameBack();
+    // Removed when dropped, kept or not: its bytes are not what they had to be.
+    void Discard() { dropped_ = WhenDropped::Removed; }
 
 private:
+    TemporaryFile(InstallationFiles& files, std::string path, std::unique_ptr<FileWriter> writer);
     void Remove() noexcept;
 
     InstallationFiles* files_;
     std::string path_;
     std::unique_ptr<FileWriter> writer_;
+    WhenDropped dropped_ = WhenDropped::Removed;
     bool renamed_ = false;
 };
 

@@ -24,7 +24,7 @@ public:
     virtual std::size_t ReadAt(std::uint64_t offset, std::byte* data, std::size_t size) = 0;
 };
 
-// A new file being written from its start, held open so that no other program may write or delete
+// A new file being written from its start (or from its end, reopened), held open so that no other program may write or delete
 // it until it has been renamed over its target; what it holds so far may be read back. Write throws
 // when the bytes cannot be stored.
 class FileWriter : public FileReader {
@@ -53,6 +53,10 @@ public:
     virtual void Delete(const std::string& path) = 0;
     // Creates a new file, held open: fails if anything (a file, a link) already has its name.
     virtual std::unique_ptr<FileWriter> Create(const std::string& path) = 0;
+    // Opens again a file that an earlier Create made, held as Create holds it, to be written on from
+    // its end: only a plain file, with no other name, not a link, opened without following one.
+    // Nothing when there is no such file there (whatever else may have that name).
+    virtual std::unique_ptr<FileWriter> Reopen(const std::string& path) = 0;
     // Opens an existing file to read it; others may read it meanwhile, but not write it.
     virtual std::unique_ptr<FileReader> OpenToRead(const std::string& path) = 0;
     // Copies source to destination, replacing it, with every byte flushed to the disk.

@@ -1,8 +1,9 @@
 #pragma once
 // What an update run asks of the system beyond files: closing the application, the beep, starting
-// the application, ending the program and waiting. Implemented over Win32 in
+// the application, ending the program, waiting and the time. Implemented over Win32 in
 // system/process_services_win.cpp; unit tests use a fake. Failures throw (see base/failure_rule.h).
 
+#include <chrono>
 #include <string>
 
 namespace lumoradex {
@@ -19,6 +20,7 @@ public:
     // Ends the process at once, running no closing handler.
     virtual void EndProgram() = 0;
     virtual void Sleep(int milliseconds) = 0;
+    virtual std::chrono::steady_clock::time_point Now() const = 0;
 };
 
 } // namespace lumoradex

@@ -49,6 +49,7 @@ public:
     // Failures to inject, by path.
     std::set<std::string> failDelete, failCreate, failCommit, failCopy, failReplace, failLength, failKeepAside,
         failOpen;
+    std::set<std::string> links;                        // names that are links (Reopen refuses them), by path
     std::set<std::string> failLock;                     // LockFolder throws for these folders
     std::set<std::string> heldFolders;                  // folders whose lock a run holds, in lower case
     std::vector<std::string> lockedFolders;             // as locked, in order
@@ -133,9 +134,11 @@ public:
         if (!stored)
             throw StepFailure("Delete", 2);
         files.erase(*stored);
+        links.erase(*stored);
         RecordMomentLocked();
     }
     std::unique_ptr<FileWriter> Create(const std::string& path) override;
+    std::unique_ptr<FileWriter> Reopen(const std::string& path) override;
     std::unique_ptr<FileReader> OpenToRead(const std::string& path) override;
     // Flushed, as the interface promises.
     void Copy(const std::string& source, const std::string& destination) override {
@@ -353,6 +356,15 @@ inline std::unique_ptr<FileWriter> FakeDisk::Create(const std::string& path) {
     if (StoredName(path))
         throw StepFailure("Create " + path, 80);
     files[path].clear();
+    flushed_.erase(path);
+    return std::make_unique<FakeWriter>(*this, path);
+}
+
+inline std::unique_ptr<FileWriter> FakeDisk::Reopen(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    FailIf(failOpen, path, "Reopen");
+    if (!StoredName(path) || links.contains(path))
+        return nullptr;
     flushed_.erase(path);
     return std::make_unique<FakeWriter>(*this, path);
 }

@@ -3,6 +3,7 @@
 // of a test share, and sleeping only counts the time, from whichever thread of the run sleeps.
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ public:
     }
     void EndProgram() override { events_.push_back("EndProgram"); }
     void Sleep(int milliseconds) override { sleptMilliseconds += milliseconds; }
+    // Only sleeping moves the clock.
+    std::chrono::steady_clock::time_point Now() const override {
+        return std::chrono::steady_clock::time_point{} + std::chrono::milliseconds(sleptMilliseconds);
+    }
 
 private:
     std::vector<std::string>& events_;
