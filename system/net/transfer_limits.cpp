@@ -29,7 +29,8 @@ TransferLimits TransferLimits::Document(std::uint64_t maxBodyBytes, TransferCloc
     return {.maxBodyBytes = maxBodyBytes,
             .wholeRequest = wholeRequest,
             .keepMovingWindow = std::nullopt,
-            .paceWindow = std::nullopt};
+            .paceWindow = std::nullopt,
+            .firstByteBy = std::nullopt};
 }
 
 // A big file on a slow but steady link must still arrive, so nothing bounds its size or its whole

@@ -116,7 +116,9 @@ std::optional<std::string> HeaderText(const WinInetApi& api, HINTERNET request, 
 }
 
 AnswerHeaders ReadAnswerHeaders(const WinInetApi& api, HINTERNET request, DWORD status) {
-    AnswerHeaders answer{.announcedLength = ContentLength(api, request), .partial = status == 206};
+    AnswerHeaders answer;
+    answer.announcedLength = ContentLength(api, request);
+    answer.partial = status == 206;
     if (answer.partial) {
         const std::optional<std::string> range = HeaderText(api, request, HTTP_QUERY_CONTENT_RANGE);
         answer.part = range ? ParseContentRange(*range) : std::nullopt;
@@ -140,7 +142,7 @@ WinInetTransfer::~WinInetTransfer() = default;
 std::optional<std::string> WinInetTransfer::FetchText(const std::string& url, std::size_t limit) {
     TextSink sink;
     try {
-        const DownloadResult result = Receive({.url = url}, sink, TransferLimits::Document(limit, timeout_));
+        const DownloadResult result = Receive({url, std::nullopt, std::nullopt}, sink, TransferLimits::Document(limit, timeout_));
         if (result == DownloadResult::Complete || result == DownloadResult::Unproven)
             return std::move(sink.text);
     } catch (const std::exception&) {

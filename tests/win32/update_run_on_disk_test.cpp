@@ -54,7 +54,9 @@ public:
             return DownloadResult::Refused;
         const bool cut = cutShort[request.url];
         const std::size_t size = cut ? body->second.size() / 2 : body->second.size();
-        if (sink.Expect({.announcedLength = body->second.size()}).decision != BodyPlan::Decision::Read)
+        AnswerHeaders headers;
+        headers.announcedLength = body->second.size();
+        if (sink.Expect(headers).decision != BodyPlan::Decision::Read)
             return DownloadResult::Declined;
         sink.Write(reinterpret_cast<const std::byte*>(body->second.data()), size);
         sink.BetweenChunks();
