@@ -74,6 +74,9 @@ echo
 echo "== Only what changed (signed releases, patches)"
 "$native/bench/lumoradex-bench" patches "$rounds"
 echo
+echo "== Resumed downloads"
+"$native/bench/lumoradex-bench" resume "$rounds"
+echo
 echo "== Hostile headers"
 "$native/bench/lumoradex-bench" headers 1 ${EARLIER_UPDATER:+"$EARLIER_UPDATER"}
 

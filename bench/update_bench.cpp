@@ -11,6 +11,9 @@
 //                                       the close request it receives to the new one's start
 //   lumoradex-bench patches ROUNDS      signed releases at 100 Mbit/s: whole files, patches and
 //                                       current files skipped, the executable alone, the fallback
+//   lumoradex-bench resume ROUNDS       the update at 100 Mbit/s with its connections dropped every
+//                                       32 MiB beside the clean update, and a signed run killed at
+//                                       half the release, then the next run: time and bytes sent
 //   lumoradex-bench headers ROUNDS [EARLIER_EXE]
 //                                       interactive check against a server that drips its headers
 //                                       (a byte every 5 s) or sends header lines without end: start
@@ -372,6 +375,77 @@ public:
         bench::PrintFileTable({"patched", variants[1].series.phases});
     }
 
+    // A dropped connection costs only what it dropped: the clean update and the same with every answer
+    // closed after 32 MiB of its body, alternating, then a signed run killed once the server has sent
+    // half the release and the run after it.
+    void Resume(int rounds) {
+        constexpr std::size_t kDropEvery = 32 << 20;
+        const UnmanagedWindows unmanaged(scenario_.Session());
+        const std::vector<ReleaseFile> release = RealisticRelease();
+        WriteRelease(release, files_ / "old", files_ / "new" / "majv4");
+        SignRelease(files_ / "new" / "majv4", kNewVersion);
+        const std::string signedUpdater = PlaceUpdaterCopy(SignedUpdaterExecutable(), kSignedUpdaterFolder);
+        scenario_.Server().ServeFolder(files_ / "new");
+        scenario_.Server().SetVersionPage(kNewVersion);
+        scenario_.Server().SetBandwidth(kLinkBytesPerSecond);
+        const double total = static_cast<double>(TotalSize(release));
+        std::vector<double> cleanSeconds, droppedSeconds, cleanBytes, droppedBytes, afterKill;
+        int notInstalled = 0;
+        for (int round = 0; round < rounds; ++round) {
+            for (const bool dropped : {round % 2 == 0, round % 2 != 0}) {
+                scenario_.Server().LimitAnswerBytes(dropped ? kDropEvery : 0);
+                const std::size_t before = BodyBytesSent(release);
+                const UpdaterRun run = RunUpdate(release);
+                notInstalled += run.installed ? 0 : 1;
+                (dropped ? droppedSeconds : cleanSeconds).push_back(run.seconds);
+                (dropped ? droppedBytes : cleanBytes).push_back(static_cast<double>(BodyBytesSent(release) - before));
+            }
+            scenario_.Server().LimitAnswerBytes(0);
+            KillAtHalf(release, signedUpdater, total / 2);
+            const std::size_t before = BodyBytesSent(release);
+            notInstalled += RunUpdate(release, signedUpdater).installed ? 0 : 1;
+            afterKill.push_back(static_cast<double>(BodyBytesSent(release) - before) / total);
+            std::fprintf(stderr, "round %d: clean %.2f s, dropped every 32 MiB %.2f s, after a kill at half %.3f\n",
+                         round + 1, cleanSeconds.back(), droppedSeconds.back(), afterKill.back());
+        }
+        const double timeRatio = Median(droppedSeconds) / Median(cleanSeconds);
+        const double bytesRatio = Median(droppedBytes) / Median(cleanBytes);
+        std::printf("Resumed downloads: 7 files, %.1f MiB, link limited to 100 Mbit/s, %d rounds (medians)\n",
+                    total / (1024 * 1024), rounds);
+        std::printf("%-52s %10s %10s %8s\n", "measure", "measured", "goal", "verdict");
+        std::printf("%-52s %10.2f %10s %8s\n", "clean update, seconds", Median(cleanSeconds), "-", "-");
+        std::printf("%-52s %10.2f %10s %8s\n", "dropped every 32 MiB, seconds", Median(droppedSeconds), "-", "-");
+        std::printf("%-52s %10.3f %10s %8s\n", "time, dropped / clean", timeRatio, "<= 1.10", Verdict(timeRatio <= 1.10));
+        std::printf("%-52s %10.3f %10s %8s\n", "bytes sent, dropped / clean", bytesRatio, "<= 1.02",
+                    Verdict(bytesRatio <= 1.02));
+        std::printf("%-52s %10.3f %10s %8s\n", "signed, killed at half: next run's bytes / release", Median(afterKill),
+                    "<= 0.55", Verdict(Median(afterKill) <= 0.55));
+        std::printf("runs that did not install the new release: %d\n", notInstalled);
+    }
+
+    std::size_t BodyBytesSent(const std::vector<ReleaseFile>& release) {
+        std::size_t bytes = 0;
+        for (const ReleaseFile& file : release)
+            bytes += scenario_.Server().BodyBytesSent("/majv4/" + file.name);
+        return bytes;
+    }
+
+    // The signed automatic run, killed once the server has sent that many bytes of the release.
+    void KillAtHalf(const std::vector<ReleaseFile>& release, const std::string& updater, double half) {
+        InstallOldRelease(release);
+        SettleDisk();
+        const std::size_t before = BodyBytesSent(release);
+        WineProgram& program = scenario_.Start(updater, {}, kInstallFolder);
+        const std::optional<WindowReport> offer = WaitForOffer(scenario_, std::chrono::seconds(60));
+        if (!offer)
+            throw std::runtime_error("the updater offered no update");
+        ClickMiseAJour(scenario_, *offer);
+        if (!WaitUntil([&] { return static_cast<double>(BodyBytesSent(release) - before) >= half; },
+                       std::chrono::seconds(120), std::chrono::milliseconds(20)))
+            throw std::runtime_error("the killed run never reached half the release");
+        program.Kill();
+    }
+
     void CheckLatency(int rounds, const std::optional<fs::path>& earlierExe) {
         scenario_.Server().SetVersionPage(kNewVersion);
         scenario_.PlaceVelmor("4.2.0.1", kInstallFolder);
@@ -650,7 +724,7 @@ private:
 int Run(int argc, char** argv) {
     if (argc < 3 || argc > 4) {
         std::fputs("usage: lumoradex-bench throughput ROUNDS [EARLIER_EXE] | check ROUNDS [EARLIER_EXE] | "
-                   "downtime ROUNDS | patches ROUNDS | headers ROUNDS [EARLIER_EXE]\n",
+                   "downtime ROUNDS | patches ROUNDS | resume ROUNDS | headers ROUNDS [EARLIER_EXE]\n",
                    stderr);
         return 2;
     }
@@ -666,6 +740,8 @@ int Run(int argc, char** argv) {
         bench.Downtime(rounds);
     else if (what == "patches")
         bench.Patches(rounds);
+    else if (what == "resume")
+        bench.Resume(rounds);
     else if (what == "headers")
         bench.HostileHeaders(rounds, earlierExe);
     else

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <random>
+#include <utility>
 
 #include "tests/e2e/e2e.h"
 
@@ -50,10 +52,16 @@ protected:
         return Probe(urls, "fetch");
     }
     // maxBytes: the most the probe's sink takes, as the update run's plan bounds a file.
-    Record Download(const std::string& url, const char* timeout = kRequestTimeout, const char* maxBytes = nullptr) {
+    // From: a resumed download, with its validator.
+    Record Download(const std::string& url, const char* timeout = kRequestTimeout, const char* maxBytes = nullptr,
+                    std::optional<std::pair<std::string, std::string>> from = std::nullopt) {
         std::vector<std::string> arguments{"download", timeout, url};
-        if (maxBytes)
-            arguments.emplace_back(maxBytes);
+        if (maxBytes || from)
+            arguments.emplace_back(maxBytes ? maxBytes : "18446744073709551615");
+        if (from) {
+            arguments.push_back(from->first);
+            arguments.push_back(from->second);
+        }
         std::vector<Record> records = Probe(arguments, "download");
         EXPECT_EQ(records.size(), 1u);
         return records.empty() ? Record{} : records.front();
@@ -83,6 +91,28 @@ TEST_F(Transfer, DownloadStreamsTheBytesInChunksWhileBusy) {
     EXPECT_GT(download.Number("chunks"), 1);
     EXPECT_TRUE(download.Flag("busy_in_chunk"));
     EXPECT_FALSE(download.Flag("busy_after"));
+}
+
+// A resumed download asks for the rest under the first answer's validator, and reads the 206 it gets;
+// a validator the body no longer has gets the whole body.
+TEST_F(Transfer, AResumedDownloadGetsTheRestOfTheSameBodyOnly) {
+    const std::string bytes = RandomBytes(100000);
+    scenario.Server().SetFile("socle.mdb", bytes);
+    const Record whole = Download(Url("/majv4/socle.mdb"));
+    const std::string validator = whole.Get("validator");
+    ASSERT_TRUE(validator.starts_with("\"")) << validator;
+
+    const Record rest = Download(Url("/majv4/socle.mdb"), kRequestTimeout, nullptr, std::pair{"40000", validator});
+    EXPECT_EQ(rest.Get("result"), "complete");
+    EXPECT_TRUE(rest.Flag("partial"));
+    EXPECT_EQ(rest.Get("part"), "40000-99999/100000");
+    EXPECT_EQ(rest.Number("announced"), 60000);
+    EXPECT_EQ(rest.Get("fnv"), Fnv(bytes.substr(40000)));
+    EXPECT_EQ(rest.Get("validator"), validator);
+
+    const Record changed = Download(Url("/majv4/socle.mdb"), kRequestTimeout, nullptr, std::pair{"40000", "\"other\""});
+    EXPECT_FALSE(changed.Flag("partial"));
+    EXPECT_EQ(changed.Get("fnv"), Fnv(bytes));
 }
 
 TEST_F(Transfer, ErrorStatusesAreNotBodies) {

@@ -515,8 +515,9 @@ protected:
     }
     void ExpectInstalled(const std::string& large) {
         for (const std::string& name : kDataFiles) {
-            if (name != "XVelmor.mdb")
+            if (name != "XVelmor.mdb") {
                 EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, name)), NewBytes(name)) << name;
+            }
         }
         EXPECT_TRUE(scenario.ReadFile(Join(kInstallFolder, "XVelmor.mdb")) == large);
         EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, "Velmor.exe")), Scenario::VelmorBytes("4.2.0.1"));
@@ -690,6 +691,20 @@ protected:
             EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, name)), bytes) << name;
         ExpectNoTemporaryFile(kInstallFolder);
     }
+    // After a failed run: the files as expected, and nothing of the run but what it received of the
+    // release, each in its own temporary file, for the next run to prove.
+    void ExpectFilesKeepingWhatArrived(const std::map<std::string, std::string>& expected) {
+        for (const auto& [name, bytes] : expected)
+            EXPECT_EQ(scenario.ReadFile(Join(kInstallFolder, name)), bytes) << name;
+        for (const std::string& entry : scenario.FolderEntries(kInstallFolder)) {
+            if (!entry.starts_with("New") && !entry.starts_with("Old"))
+                continue;
+            const auto listed = release_.find(entry.substr(3));
+            EXPECT_TRUE(entry.starts_with("New") && listed != release_.end() &&
+                        listed->second.starts_with(scenario.ReadFile(Join(kInstallFolder, entry))))
+                << "left in " << kInstallFolder << ": " << entry;
+        }
+    }
     std::map<std::string, std::string> OldRelease() const {
         std::map<std::string, std::string> old{{"Velmor.exe", Scenario::VelmorBytes("4.2.0.0")}};
         for (const std::string& name : kDataFiles)
@@ -721,7 +736,8 @@ TEST_F(SignedUpdateInstall, FileChangedAfterSigningInstallsNothing) {
     scenario.StartInteractive(kInstallFolder);
 
     ASSERT_EQ(MessageOf(ClickUpdateAndWaitForResult()), kUpdateFailed);
-    ExpectFiles(OldRelease());
+    ExpectFilesKeepingWhatArrived(OldRelease());
+    EXPECT_FALSE(scenario.Exists(Join(kInstallFolder, "Newsocle.mdb")));
 }
 
 // Announced or not, a body is the listed size or nothing: a terabyte announced fails before any byte,
@@ -736,7 +752,7 @@ TEST_F(SignedUpdateInstall, BodiesNotOfTheListedSizeFailWithoutFillingTheDisk) {
     ASSERT_TRUE(ClickUpdateOnceOffered());
     ASSERT_EQ(MessageOf(WaitForResult(60s, kInstallFolder)), kUpdateFailed);
     EXPECT_LT(largestTemporary, kFewMebibytes);
-    ExpectFiles(OldRelease());
+    ExpectFilesKeepingWhatArrived(OldRelease());
 }
 
 // The release is judged against the executable it would replace, not against an older copy that the
@@ -1026,14 +1042,14 @@ TEST_F(ElevatedUpdateInstall, AForgedHandOffChoosesNothing) {
     WineProgram& windowOnly = scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1"}, kWorkFolder);
     EXPECT_EQ(windowOnly.WaitForExit(30s), 1); // one file failed: nothing is installed
     EXPECT_FALSE(scenario.Inspect());
-    ExpectFiles(OldRelease());
+    ExpectFilesKeepingWhatArrived(OldRelease());
 
     // An older release, genuinely signed, changes nothing either.
     const std::map<std::string, std::string> installed = OldRelease();
     PublishSignedRelease(false, "4.1.9");
     WineProgram& older = scenario.Start(scenario.PlaceUpdater(), {"/installation-elevee", "1"}, kWorkFolder);
     EXPECT_EQ(older.WaitForExit(30s), 1);
-    ExpectFiles(installed);
+    ExpectFilesKeepingWhatArrived(installed);
 
     for (const std::string& name : kDataFiles) // untouched
         EXPECT_EQ(scenario.ReadFile(Join(kWorkFolder, name)), OldBytes(name)) << name;

@@ -43,22 +43,30 @@ TEST(ResumedAnswer, OnlyTheRestOfTheSameBodyIsJoined) {
 TEST(AttemptBudget, FourFailuresInARowEachThatBroughtNextToNothingCountingTwo) {
     AttemptBudget some;
     std::vector<std::optional<milliseconds>> pauses;
-    for (int attempt = 0; attempt < 4; ++attempt)
-        pauses.push_back(some.AfterFailure(AttemptBudget::kSomeBytes));
+    for (std::uint64_t attempt = 1; attempt <= 4; ++attempt)
+        pauses.push_back(some.AfterFailure(AttemptBudget::kSomeBytes, attempt * AttemptBudget::kSomeBytes));
     EXPECT_EQ(pauses, (std::vector<std::optional<milliseconds>>{milliseconds(250), milliseconds(1000),
                                                                  milliseconds(2000), std::nullopt}));
     AttemptBudget little;
-    EXPECT_EQ(little.AfterFailure(AttemptBudget::kSomeBytes - 1), milliseconds(250));
-    EXPECT_EQ(little.AfterFailure(0), std::nullopt);
+    EXPECT_EQ(little.AfterFailure(AttemptBudget::kSomeBytes - 1, AttemptBudget::kSomeBytes - 1), milliseconds(250));
+    EXPECT_EQ(little.AfterFailure(0, AttemptBudget::kSomeBytes - 1), std::nullopt);
 }
 
-// A connection dropped every few MiB still brings the file, however many drops it takes.
-TEST(AttemptBudget, AnAttemptThatMadeHeadwayStartsTheCountAgain) {
-    AttemptBudget budget;
-    for (int drop = 0; drop < 100; ++drop)
-        ASSERT_EQ(budget.AfterFailure(AttemptBudget::kHeadwayBytes), milliseconds(250)) << drop;
-    EXPECT_EQ(budget.AfterFailure(AttemptBudget::kHeadwayBytes - 1), milliseconds(1000));
-    EXPECT_EQ(budget.AfterFailure(0), std::nullopt);
+// A connection dropped every few MiB still brings the file, however many drops it takes; one dropped
+// at the same byte of every whole answer does not.
+TEST(AttemptBudget, OnlyBytesPastTheFurthestHeldAreHeadway) {
+    constexpr std::uint64_t kStep = AttemptBudget::kHeadwayBytes;
+    AttemptBudget resumed;
+    for (std::uint64_t drop = 1; drop <= 100; ++drop)
+        ASSERT_EQ(resumed.AfterFailure(kStep, drop * kStep), milliseconds(250)) << drop;
+    EXPECT_EQ(resumed.AfterFailure(kStep - 1, 101 * kStep - 1), milliseconds(1000));
+    EXPECT_EQ(resumed.AfterFailure(0, 101 * kStep - 1), std::nullopt);
+
+    AttemptBudget restarted;
+    EXPECT_EQ(restarted.AfterFailure(8 * kStep, 8 * kStep), milliseconds(250));
+    EXPECT_EQ(restarted.AfterFailure(8 * kStep, 8 * kStep), milliseconds(1000));
+    EXPECT_EQ(restarted.AfterFailure(8 * kStep, 8 * kStep), milliseconds(2000));
+    EXPECT_EQ(restarted.AfterFailure(8 * kStep, 8 * kStep), std::nullopt);
 }
 
 } // namespace

@@ -936,6 +936,16 @@ TEST_F(UpdateRunTest, AnAnswerThatIsNotTheRestStartsTheFileAgain) {
     }
 }
 
+// Cut at the same byte of every whole answer, with no validator to go on under: four attempts.
+TEST_F(UpdateRunTest, AServerThatCutsEveryAnswerAtTheSameByteFailsTheFile) {
+    disk.files["socle.mdb"] = Body("socle.mdb", 150000, 'o');
+    server.SetSequence(DownloadUrl("socle.mdb"), {CutAt(Served(Body("socle.mdb", 200000), ""), 100000)});
+    RunUpdate();
+    EXPECT_EQ(ResumedFrom(server, "socle.mdb").size(), 4u);
+    EXPECT_TRUE(IsOld("socle.mdb"));
+    EXPECT_EQ(window.message, kFailed);
+}
+
 TEST_F(UpdateRunTest, AServerThatNeverSendsAByteFailsTheFileWithinItsAttempts) {
     server.SetSequence(DownloadUrl("socle.mdb"), {CutAt(Served(Body("socle.mdb", 1000)), 0)});
     RunUpdate();

@@ -38,6 +38,34 @@ TEST_F(InstallationFilesTest, CreateMakesANewFileOnly) {
     EXPECT_EQ(ReadFileText(folder / "NewVelmor.prm"), "stale content");
 }
 
+// A kept temporary file is written on from its end, held as a new one is; a second name of it, a
+// link, or a file another program holds is never written through.
+TEST_F(InstallationFilesTest, ReopenGoesOnWithAPlainFileOnly) {
+    WriteFileText(folder / "Newsocle.mdb", "first half ");
+    {
+        auto writer = files.Reopen(folder / "Newsocle.mdb");
+        ASSERT_TRUE(writer);
+        EXPECT_EQ(writer->Size(), 11u);
+        WriteText(*writer, "second half");
+        const UniqueFile other(CreateFileW(Widen(folder / "Newsocle.mdb").c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(other);
+    }
+    EXPECT_EQ(ReadFileText(folder / "Newsocle.mdb"), "first half second half");
+    EXPECT_FALSE(files.Reopen(folder / "NewMissing.mdb"));
+
+    WriteFileText(folder / "system.dll", "not the user's");
+    ASSERT_TRUE(CreateHardLinkW(Widen(folder / "NewVelmor.exe").c_str(), Widen(folder / "system.dll").c_str(), nullptr));
+    EXPECT_FALSE(files.Reopen(folder / "NewVelmor.exe"));
+    EXPECT_EQ(ReadFileText(folder / "system.dll"), "not the user's");
+
+    const UniqueFile held(CreateFileW(Widen(folder / "Newsocle.mdb").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_THROW(files.Reopen(folder / "Newsocle.mdb"), Win32Error);
+}
+
 // From its creation to its rename, no other program may write, delete or rename the file, nor read
 // it half-written; the rename goes through the writer's own handle.
 TEST_F(InstallationFilesTest, FileIsHeldUntilRenamedThroughItsHandle) {

@@ -1,5 +1,6 @@
 #include "updater/install/file_download.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/failure_rule.h"
@@ -22,11 +23,13 @@ std::chrono::milliseconds PauseAfter(int failuresInARow) {
 
 } // namespace
 
-std::optional<std::chrono::milliseconds> AttemptBudget::AfterFailure(std::uint64_t bytesBrought) {
-    if (bytesBrought >= kHeadwayBytes) {
+std::optional<std::chrono::milliseconds> AttemptBudget::AfterFailure(std::uint64_t bytesBrought,
+                                                                    std::uint64_t reached) {
+    if (reached >= furthest_ + kHeadwayBytes) {
         spent_ = 0;
         failuresInARow_ = 0;
     }
+    furthest_ = std::max(furthest_, reached);
     spent_ += bytesBrought < kSomeBytes ? 2 : 1;
     ++failuresInARow_;
     if (spent_ >= kUnits)
@@ -107,7 +110,7 @@ DownloadedBody FileDownload::Receive() {
             return Finish(result);
         if (!resumes_ || storeFailed_)
             return Finish(DownloadResult::Failed);
-        const std::optional<std::chrono::milliseconds> pause = budget.AfterFailure(arrived_ - before);
+        const std::optional<std::chrono::milliseconds> pause = budget.AfterFailure(arrived_ - before, written_);
         if (!pause || !WithinTime())
             return Finish(DownloadResult::Failed);
         Pause(*pause);

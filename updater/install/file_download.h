@@ -21,21 +21,23 @@
 namespace lumoradex {
 
 // The failed attempts a file may have in a row: four, each that brought next to nothing (not even
-// kSomeBytes) counting as two; an attempt that brought kHeadwayBytes or more starts the count again.
-// The pause before the next attempt grows with the count.
+// kSomeBytes) counting as two; an attempt that took the bytes held kHeadwayBytes or more past the
+// furthest they had reached starts the count again (bytes brought again after a restart are no
+// headway). The pause before the next attempt grows with the count.
 class AttemptBudget {
 public:
     static constexpr int kUnits = 4;
     static constexpr std::uint64_t kSomeBytes = 1024;
     static constexpr std::uint64_t kHeadwayBytes = 64 * 1024;
 
-    // After a failed attempt: the pause before the next one, or nothing when the file has had its
-    // attempts.
-    std::optional<std::chrono::milliseconds> AfterFailure(std::uint64_t bytesBrought);
+    // After a failed attempt that brought bytesBrought, the bytes held then reaching reached: the
+    // pause before the next one, or nothing when the file has had its attempts.
+    std::optional<std::chrono::milliseconds> AfterFailure(std::uint64_t bytesBrought, std::uint64_t reached);
 
 private:
     int spent_ = 0;
     int failuresInARow_ = 0;
+    std::uint64_t furthest_ = 0;
 };
 
 // A file whose attempts bring no byte of its body for this long fails, however many it has left.
